@@ -1,0 +1,152 @@
+// The boundary between the collector and the desktop it reports on.
+//
+// Every operating-system operation the collector uses is declared here, once.
+// Exactly one desktop backend defines them in the executable (platform/linux
+// for X11, platform/macos for macOS, both with platform/posix); the tests
+// link a scripted desktop instead. The collector's logic calls nothing else.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// Platform objects and their owning handle.
+//
+// Accessibility elements, attribute values, lists, script objects, script
+// results and text objects are platform objects that the collector owns once
+// it has obtained them. `Object` is opaque to the collector; each backend
+// says what it is (a CFTypeRef on macOS). A `Handle` releases its object
+// exactly once, on whatever path the owner leaves by, and nothing in the
+// collector releases by hand.
+struct Object;
+void release(Object* object);
+struct Releaser {
+    void operator()(Object* object) const { release(object); }
+};
+using Handle = std::unique_ptr<Object, Releaser>;
+
+// ---------------------------------------------------------------------------
+// Accessibility.
+
+// Whether this process may read other applications' windows. Only asks; never
+// prompts the user for the access.
+bool accessibilityTrusted();
+
+// A new application element for process `pid`. Never empty on macOS; the
+// collector uses it without testing it.
+Handle createApplicationElement(std::int32_t pid);
+
+// Reads one attribute of an element. `value` must be empty on entry. Returns
+// the platform's result code: `axSuccess` when the read succeeded, and then
+// `value` holds what was delivered, which may be nothing; any other code is a
+// failure, and `value` may still hold something the caller then owns.
+inline constexpr int axSuccess = 0;
+int copyAttributeValue(const Handle& element, std::string_view attribute, Handle& value);
+
+// Kind tests on an attribute value.
+bool isElement(const Handle& value);      // an accessibility element
+bool isText(const Handle& value);         // a text object
+bool isElementList(const Handle& value);  // a list whose elements (if any) are elements
+
+// A list's length, and a new reference to its first element.
+std::size_t listCount(const Handle& list);
+Handle listFirst(const Handle& list);
+
+// The UTF-8 bytes of a text object. Text that other programs hand the platform
+// may be ill-formed; the output side copes with that.
+std::string textValue(const Handle& text);
+
+// ---------------------------------------------------------------------------
+// Workspace: the frontmost application and its activation.
+
+struct Application {
+    std::optional<std::string> localizedName;     // display name, or none
+    std::optional<std::string> bundleIdentifier;  // bundle identifier, or none
+    std::int32_t processIdentifier = 0;           // below 1: no process to ask
+};
+
+// The application in front, or none. All three facts come from one
+// application object, asked once.
+std::optional<Application> frontmostApplication();
+
+using Trigger = void (*)();
+
+// Calls `trigger` on the main thread each time an application is activated,
+// for the life of the process.
+void observeActivations(Trigger trigger);
+
+// Calls `trigger` on the main thread every `interval` seconds, the first time
+// one interval from now, for the life of the process.
+void scheduleRepeatingTimer(double interval, Trigger trigger);
+
+// Serves the triggers on the main thread, one callout at a time. Returns only
+// if the loop ends.
+void runMainLoop();
+
+// ---------------------------------------------------------------------------
+// Standard input, standard output, exit (platform/posix on every desktop).
+
+struct InputHandle {
+    int fd = -1;
+};
+
+InputHandle standardInput();
+
+using ReadabilityHandler = void (*)(InputHandle);
+
+// Calls `handler`, on a thread of the platform's own, each time data or the end
+// of input is there to read on `input`. A null handler removes the watcher.
+void setReadabilityHandler(InputHandle input, ReadabilityHandler handler);
+
+// Reads the bytes that are there now and drops them; returns how many.
+// Returns 0 only at end of input (a read error other than an interruption
+// counts as end of input).
+std::size_t availableData(InputHandle input);
+
+// Hands every byte of `bytes` to standard output before returning, in one
+// write where the pipe takes it.
+void writeStandardOutput(std::string_view bytes);
+
+// Ends the process at once with `status`, from any thread.
+[[noreturn]] void exitProcess(int status);
+
+// ---------------------------------------------------------------------------
+// Input event source.
+
+inline constexpr int hidSystemState = 1;  // the state every reading passes
+
+namespace eventType {
+inline constexpr int leftMouseDown = 1;
+inline constexpr int rightMouseDown = 3;
+inline constexpr int mouseMoved = 5;
+inline constexpr int keyDown = 10;
+inline constexpr int scrollWheel = 22;
+inline constexpr int otherMouseDown = 25;
+}  // namespace eventType
+
+// Seconds since the last event of `type`, as the platform gives it (any double).
+double secondsSinceLastEventType(int state, int type);
+
+// The platform's running total of events of `type`.
+std::uint32_t counterForEventType(int state, int type);
+
+// ---------------------------------------------------------------------------
+// Scripting.
+
+// A script object compiled from `source`, or empty when none can be made.
+Handle createScript(const std::string& source);
+
+// Runs `script` once, synchronously. `errorInfo` must be empty on entry and is
+// filled when the run fails; otherwise the result (possibly empty) is returned.
+Handle executeScript(const Handle& script, Handle& errorInfo);
+
+// The text object of a script result, or empty when it has no text value.
+Handle stringValue(const Handle& result);
+
+}  // namespace platform

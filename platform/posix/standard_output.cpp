@@ -1,0 +1,43 @@
+// The line writer's platform side, shared by every POSIX desktop.
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/platform.h"
+
+namespace {
+
+// A host that closes its end of standard output must not kill the collector
+// with SIGPIPE: the write reports EPIPE instead and the line is dropped.
+const bool brokenPipeIgnored = [] {
+    signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
+
+}  // namespace
+
+namespace platform {
+
+void writeStandardOutput(std::string_view bytes) {
+    const char* next = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = write(STDOUT_FILENO, next, left);
+        if (n > 0) {
+            next += n;
+            left -= static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A non-blocking pipe is full: wait for room rather than lose the line.
+            pollfd pfd{STDOUT_FILENO, POLLOUT, 0};
+            poll(&pfd, 1, -1);
+        } else {
+            return;  // the host has gone (EPIPE) or output is unusable
+        }
+    }
+}
+
+}  // namespace platform
