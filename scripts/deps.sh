@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs, on Debian or Ubuntu, whatever the build, the tests and the
+# benchmarks need and is not there yet.
+set -euo pipefail
+
+packages=(
+  # build
+  g++ cmake make pkg-config
+  libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-screensaver0-dev
+  libxcb-xinput-dev libxcb-res0-dev libx11-dev
+  # tests and benchmarks
+  googletest libgtest-dev libbenchmark-dev python3
+  xvfb openbox xterm xdotool x11-utils xprintidle
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
