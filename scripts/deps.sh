@@ -6,11 +6,11 @@ set -euo pipefail
 packages=(
   # build
   g++ cmake make pkg-config
-  libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-screensaver0-dev
-  libxcb-xinput-dev libxcb-res0-dev libx11-dev
-  # tests and benchmarks
-  googletest libgtest-dev libbenchmark-dev python3
-  xvfb openbox xterm xdotool x11-utils xprintidle
+  libxcb1-dev libxcb-screensaver0-dev libxcb-xinput-dev libxcb-res0-dev
+  # tests
+  libgtest-dev python3 xvfb openbox xterm xdotool x11-utils xfonts-base
+  # benchmarks
+  libbenchmark-dev xprintidle strace time
 )
 
 missing=()

@@ -1,0 +1,42 @@
+// Makes N samples back to back, each in a callout of its own as the refresh
+// trigger makes them, and reports the process's CPU time and resident size
+// on standard error. Records go to standard output.
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "core/collector.h"
+#include "platform/linux/display.h"
+
+static long residentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+static double cpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : 1000;
+    emitSample("start");  // connects
+    x11::dropSnapshot();
+    const double start = cpuMs();
+    for (int i = 1; i <= count; ++i) {
+        emitSample("refresh");
+        x11::dropSnapshot();
+        if (i == 1000) std::fprintf(stderr, "cpu_ms_1000 %.3f\nrss_kb_1000 %ld\n", cpuMs() - start, residentKb());
+    }
+    std::fprintf(stderr, "cpu_ms_all %.3f\nrss_kb_end %ld\n", cpuMs() - start, residentKb());
+    return 0;
+}

@@ -1,0 +1,63 @@
+// The main loop: poll on the timers and the display connection, and serve the
+// triggers on this thread, one callout at a time.
+#include <poll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "platform/linux/display.h"
+#include "platform/linux/workspace.h"
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+struct Timer {
+    int fd;
+    Trigger trigger;
+};
+std::vector<Timer> timers;
+
+}  // namespace
+
+void scheduleRepeatingTimer(double interval, Trigger trigger) {
+    int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (fd < 0) return;
+    double whole = 0;
+    double fraction = std::modf(interval > 0 ? interval : 0, &whole);
+    timespec period{static_cast<time_t>(whole), static_cast<long>(fraction * 1e9)};
+    if (period.tv_sec == 0 && period.tv_nsec == 0) period.tv_nsec = 1;
+    itimerspec setting{period, period};  // first firing one interval from now
+    timerfd_settime(fd, 0, &setting, nullptr);
+    timers.push_back({fd, trigger});
+}
+
+void runMainLoop() {
+    x11::dropSnapshot();  // the start sample's
+    std::vector<pollfd> fds;
+    bool displayReadable = false;
+    for (;;) {
+        // Events XCB has already queued (read along with replies) would wait
+        // unseen while poll sleeps.
+        x11::serviceActivations(displayReadable);
+        fds.clear();
+        for (const Timer& timer : timers) fds.push_back({timer.fd, POLLIN, 0});
+        if (int fd = x11::connectionFd(); fd >= 0) fds.push_back({fd, POLLIN, 0});
+        if (poll(fds.data(), fds.size(), -1) < 0) continue;
+        displayReadable = fds.size() > timers.size() && fds.back().revents != 0;
+        for (std::size_t i = 0; i < timers.size(); ++i) {
+            std::uint64_t expirations = 0;
+            if (!(fds[i].revents & POLLIN) || read(timers[i].fd, &expirations, sizeof expirations) <= 0) {
+                continue;
+            }
+            x11::reconnectIfLost();
+            timers[i].trigger();
+            x11::dropSnapshot();
+        }
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,16 @@
+// There is no scripting service for browsers on X11: no script can be made.
+#include "platform/linux/objects.h"
+#include "platform/platform.h"
+
+namespace platform {
+
+Handle createScript(const std::string&) { return Handle(); }
+
+Handle executeScript(const Handle&, Handle& errorInfo) {
+    errorInfo = x11::makeText("scripting is not available");
+    return Handle();
+}
+
+Handle stringValue(const Handle&) { return Handle(); }
+
+}  // namespace platform

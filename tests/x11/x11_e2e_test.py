@@ -1,0 +1,486 @@
+"""End-to-end tests of the collector on an X11 desktop.
+
+Each suite starts its own Xvfb (on a display number the server picks) and
+openbox, drives real xterms and small test clients with xdotool, and checks
+every line the collector writes with a real JSON parser.
+
+Environment: PALVERN_COLLECTOR (the executable) and PALVERN_TEST_WINDOW (the
+test client, see test_window.c).
+"""
+
+import fcntl
+import json
+import os
+import queue
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+COLLECTOR = os.environ.get("PALVERN_COLLECTOR", "PalvernCollector")
+TEST_WINDOW = os.environ.get("PALVERN_TEST_WINDOW", "x11_test_window")
+MEMBERS = ["event", "process", "bundle_id", "idle_seconds", "url",
+           "window_title", "keys_total", "clicks_total"]
+REFRESH = 5.0
+
+
+def hexbytes(data):
+    return data.hex() if data else ""
+
+
+def prop(name, kind, data):
+    """A test_window property argument: NAME=TYPE:HEX."""
+    return f"{name}={kind}:{hexbytes(data)}"
+
+
+def parse_line(line):
+    """Parses one output line strictly; returns the record as a dict."""
+    assert line.endswith(b"\n") and line.count(b"\n") == 1, line[:200]
+    pairs = json.loads(line.decode("utf-8"), object_pairs_hook=list)
+    keys = [k for k, _ in pairs]
+    if keys == ["error"]:
+        return dict(pairs)
+    assert keys == MEMBERS, keys
+    record = dict(pairs)
+    for key in ("idle_seconds", "keys_total", "clicks_total"):
+        assert isinstance(record[key], int) and record[key] >= 0, record
+    return record
+
+
+class Collector:
+    """The collector as a host runs it: pipes on all three descriptors."""
+
+    def __init__(self, env):
+        self.proc = subprocess.Popen([COLLECTOR], env=env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.lines = queue.Queue()
+        self.stderr = b""
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+        self.stderr_reader = threading.Thread(target=self._read_stderr, daemon=True)
+        self.stderr_reader.start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.put(line)
+        self.lines.put(None)
+
+    def _read_stderr(self):
+        self.stderr = self.proc.stderr.read()
+
+    def next(self, timeout=REFRESH + 3):
+        line = self.lines.get(timeout=timeout)
+        if line is None:
+            raise AssertionError("the collector ended its output")
+        return parse_line(line)
+
+    def next_event(self, event, timeout=REFRESH + 3):
+        deadline = time.monotonic() + timeout
+        while True:
+            record = self.next(max(0.01, deadline - time.monotonic()))
+            if record.get("event") == event:
+                return record
+
+    def collect(self, seconds):
+        """Every record written within the next `seconds`."""
+        records, deadline = [], time.monotonic() + seconds
+        while True:
+            try:
+                records.append(self.next(max(0.0, deadline - time.monotonic())))
+            except queue.Empty:
+                return records
+
+    def finish(self):
+        """Ends standard input; returns the exit status and what stderr got."""
+        self.proc.stdin.close()
+        status = self.proc.wait(timeout=10)
+        self.stderr_reader.join(timeout=10)
+        return status, self.stderr
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self.reader.join(timeout=10)
+        self.stderr_reader.join(timeout=10)
+        for pipe in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+            pipe.close()
+
+
+class XSession:
+    """Xvfb and openbox on a free display, and the clients started on it."""
+
+    def __init__(self):
+        self.children = []
+        self.server = None
+        # Openbox keeps its log and state under these: one of its own for each
+        # session, since concurrent instances overwrite each other's.
+        self.home = tempfile.TemporaryDirectory(prefix="palvern-x11-")
+        try:
+            self.start_server()
+        except BaseException:
+            self.close()
+            raise
+
+    @staticmethod
+    def in_use(number):
+        if os.path.exists(f"/tmp/.X{number}-lock"):
+            return True
+        with open("/proc/net/unix") as sockets:  # a server's abstract socket
+            return f"@/tmp/.X11-unix/X{number}\n" in sockets.read()
+
+    def start_server(self, display=None):
+        """Starts Xvfb and openbox on `display`, or on the first free display
+        from :100 on. Concurrent suites take turns at choosing a number."""
+        with open("/tmp/.palvern-x11-displays", "a") as turn:
+            fcntl.flock(turn, fcntl.LOCK_EX)
+            number = int(display[1:]) if display else 100
+            while display is None and self.in_use(number):
+                number += 1
+            self.display = f":{number}"
+            self.env = dict(os.environ, DISPLAY=self.display)
+            self.server = subprocess.Popen(
+                ["Xvfb", self.display, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self._wait(lambda: self.server.poll() is None and subprocess.run(
+                ["xprop", "-root", "-len", "1", "_NET_SUPPORTED"], env=self.env,
+                capture_output=True).returncode == 0, "the server")
+        self.wm = self.spawn(["openbox", "--sm-disable"],
+                             env=dict(self.env, XDG_CACHE_HOME=self.home.name, XDG_CONFIG_HOME=self.home.name))
+        # Openbox sets the client list once it has taken over the screen.
+        self._wait(lambda: "_NET_CLIENT_LIST(WINDOW)" in self.root_property("_NET_CLIENT_LIST"),
+                   "the window manager")
+
+    def _wait(self, ready, what, timeout=20):
+        deadline = time.monotonic() + timeout
+        while not ready():
+            if time.monotonic() > deadline:
+                raise AssertionError(f"{what} did not start on {self.display}" + self.diagnosis())
+            time.sleep(0.05)
+
+    def diagnosis(self):
+        lines = []
+        for proc in [self.server] + self.children:
+            state = "running" if proc.poll() is None else f"exited {proc.returncode}"
+            lines.append(f"\n  {proc.args[0]} {proc.pid}: {state}")
+        try:
+            with open(os.path.join(self.home.name, "openbox", "openbox.log")) as log:
+                lines.append("\n  openbox said: " + log.read())
+        except OSError:
+            pass
+        return "".join(lines)
+
+    def spawn(self, argv, **kwargs):
+        kwargs.setdefault("stdout", subprocess.DEVNULL)
+        kwargs.setdefault("stderr", subprocess.DEVNULL)
+        proc = subprocess.Popen(argv, env=kwargs.pop("env", self.env), **kwargs)
+        self.children.append(proc)
+        return proc
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], env=self.env, check=True, capture_output=True,
+                              timeout=20).stdout.decode()
+
+    def root_property(self, name):
+        return subprocess.run(["xprop", "-root", name], env=self.env, capture_output=True, text=True).stdout
+
+    def xterm(self, title, cls, env=None):
+        """An xterm process; returns its window."""
+        name = cls.lower()
+        self.spawn(["xterm", "-T", title, "-name", name, "-class", cls, "-e", "sleep", "100000"],
+                   env=env or self.env)
+        window = int(self.xdotool("search", "--sync", "--classname", name).split()[0])
+        self._wait(lambda: hex(window) in self.root_property("_NET_CLIENT_LIST"), "an xterm")
+        return window
+
+    def client(self, *windows):
+        """A test_window process owning one window per list of properties.
+        Returns the process and its windows."""
+        argv = [TEST_WINDOW]
+        for i, properties in enumerate(windows):
+            argv += (["--"] if i else []) + list(properties)
+        proc = self.spawn(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        ids = [int(proc.stdout.readline()) for _ in windows]
+        for window in ids:  # managed by the window manager
+            self._wait(lambda: hex(window) in self.root_property("_NET_CLIENT_LIST"), "a test window")
+        return proc, ids
+
+    @staticmethod
+    def set_property(client, index, assignment):
+        client.stdin.write(f"set {index} {assignment}\n".encode())
+        client.stdin.flush()
+        assert client.stdout.readline() == b"ok\n"
+
+    def activate(self, window):
+        self.xdotool("windowactivate", "--sync", str(window))
+
+    def collector(self):
+        return Collector(self.env)
+
+    def kill_server(self):
+        """Kills the X server as a crash would, and waits for its clients to go."""
+        self.server.kill()
+        self.server.wait()
+        for proc in self.children:
+            proc.wait(timeout=10)
+
+    def close(self):
+        for proc in reversed(self.children):
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            for pipe in (proc.stdin, proc.stdout):
+                if pipe:
+                    pipe.close()
+        if self.server and self.server.poll() is None:
+            self.server.terminate()
+            self.server.wait()
+        self.home.cleanup()
+
+
+class SessionTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.x = XSession()
+        cls.addClassCleanup(cls.x.close)
+
+    def start(self):
+        """A collector whose start record has been read; finished cleanly at
+        the end of the test."""
+        collector = self.x.collector()
+        self.addCleanup(collector.kill)
+        self.addCleanup(self.assert_clean_exit, collector)
+        return collector, collector.next_event("start")
+
+    def assert_clean_exit(self, collector):
+        status, stderr = collector.finish()
+        self.assertEqual(status, 0)
+        self.assertEqual(stderr, b"")
+
+    def focus_records(self, collector, seconds=1.5):
+        return [r for r in collector.collect(seconds) if r["event"] == "focus"]
+
+
+class NoDisplay(unittest.TestCase):
+    def test_without_a_display_the_collector_still_runs(self):
+        for case, env in [("unset", {k: v for k, v in os.environ.items() if k != "DISPLAY"}),
+                          ("unreachable", dict(os.environ, DISPLAY=":4077"))]:
+            with self.subTest(case):
+                collector = Collector(env)
+                try:
+                    self.assertEqual(collector.next(), {
+                        "error": "Accessibility permission is not granted; window titles cannot be read."})
+                    self.assertEqual(collector.next(), {
+                        "event": "start", "process": "Unknown", "bundle_id": "", "idle_seconds": 0,
+                        "url": "", "window_title": "", "keys_total": 0, "clicks_total": 0})
+                    status, stderr = collector.finish()
+                    self.assertEqual((status, stderr), (0, b""))
+                finally:
+                    collector.kill()
+
+
+class StartAndFocus(SessionTest):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.alpha = cls.x.xterm("Alpha window", "AlphaTerm")
+        cls.beta = cls.x.xterm("Beta window", "BetaTerm")
+        cls.two, cls.two_windows = cls.x.client(
+            [prop("WM_CLASS", "STRING", b"two\0TwoWindows\0"), prop("WM_NAME", "STRING", b"first")],
+            [prop("WM_CLASS", "STRING", b"two\0TwoWindows\0"), prop("WM_NAME", "STRING", b"second")])
+
+    def test_start_record_names_the_active_xterm(self):
+        self.x.activate(self.alpha)
+        _, start = self.start()
+        self.assertEqual(start["process"], "AlphaTerm")
+        self.assertEqual(start["bundle_id"], "AlphaTerm")
+        self.assertEqual(start["window_title"], "Alpha window")
+        self.assertEqual(start["url"], "")
+
+    def test_activating_another_process_gives_exactly_one_focus_record(self):
+        self.x.activate(self.alpha)
+        collector, _ = self.start()
+        for window, cls, title in [(self.beta, "BetaTerm", "Beta window"),
+                                   (self.alpha, "AlphaTerm", "Alpha window")]:
+            self.x.activate(window)
+            focus = self.focus_records(collector)
+            self.assertEqual([(r["process"], r["window_title"]) for r in focus], [(cls, title)])
+
+    def test_switching_between_windows_of_one_process_gives_none(self):
+        first, second = self.two_windows
+        self.x.activate(first)
+        collector, start = self.start()
+        self.assertEqual((start["process"], start["window_title"]), ("TwoWindows", "first"))
+        self.x.activate(second)
+        self.x.activate(first)
+        self.x.activate(second)
+        self.assertEqual(self.focus_records(collector), [])
+        self.x.activate(self.alpha)  # the collector is still listening
+        self.assertEqual([r["process"] for r in self.focus_records(collector)], ["AlphaTerm"])
+
+    def test_a_changed_title_shows_at_the_next_sample(self):
+        first, _ = self.two_windows
+        self.x.activate(first)
+        collector, start = self.start()
+        self.assertEqual(start["window_title"], "first")
+        self.x.set_property(self.two, 0, prop("WM_NAME", "STRING", b"renamed"))
+        self.x.activate(self.alpha)
+        self.x.activate(first)
+        focus = self.focus_records(collector)
+        self.assertEqual([r["window_title"] for r in focus], ["Alpha window", "renamed"])
+        self.x.set_property(self.two, 0, prop("WM_NAME", "STRING", b"first"))
+
+    def test_refresh_records_with_nothing_changed_are_identical(self):
+        self.x.activate(self.beta)
+        collector, _ = self.start()
+        first = collector.next_event("refresh")
+        second = collector.next_event("refresh")
+        self.assertEqual(first["window_title"], "Beta window")
+        self.assertGreaterEqual(second["idle_seconds"], first["idle_seconds"] + 4)
+        first.pop("idle_seconds"), second.pop("idle_seconds")
+        self.assertEqual(first, second)
+
+
+class InputActivity(SessionTest):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.alpha = cls.x.xterm("Alpha window", "AlphaTerm")
+        cls.beta = cls.x.xterm("Beta window", "BetaTerm")
+
+    def test_totals_count_the_injected_presses_and_idle_follows_input(self):
+        self.x.activate(self.alpha)
+        self.x.xdotool("mousemove", "--window", str(self.alpha), "40", "40")
+        collector, start = self.start()
+        self.x.xdotool("key", "a", "b", "c", "d", "e", "shift+f")  # six key presses with shift
+        for button in ["1", "1", "3", "2", "8", "9"]:
+            self.x.xdotool("click", button)
+        for button in ["4", "5", "6", "7"]:  # the scroll wheel: idle only
+            self.x.xdotool("click", button)
+        self.x.activate(self.beta)
+        focus = collector.next_event("focus")
+        self.assertEqual(focus["keys_total"] - start["keys_total"], 7)
+        self.assertEqual(focus["clicks_total"] - start["clicks_total"], 6)
+        self.assertEqual(focus["idle_seconds"], 0)
+
+        refresh = collector.next_event("refresh")  # five seconds after the start
+        later = collector.next_event("refresh")
+        self.assertGreaterEqual(refresh["idle_seconds"], 2)
+        self.assertGreaterEqual(later["idle_seconds"], refresh["idle_seconds"] + 4)
+        for record in (refresh, later):
+            self.assertEqual((record["keys_total"], record["clicks_total"]),
+                             (focus["keys_total"], focus["clicks_total"]))
+
+        self.x.xdotool("mousemove", "--window", str(self.beta), "60", "60")  # movement alone
+        self.x.activate(self.alpha)
+        focus = collector.next_event("focus")
+        self.assertEqual((focus["idle_seconds"], focus["keys_total"]), (0, later["keys_total"]))
+
+
+class Titles(SessionTest):
+    # WM_NAME as xterm sets it for "Привет 日本 Ελ": ISO 8859-5, JIS X 0208 and
+    # ISO 8859-7 segments.
+    CTEXT = bytes.fromhex("1b2d4cbfe0d8d2d5e2201b242842467c4b5c1b284220" "1b2d46c5eb")
+
+    CASES = [
+        # (what, properties, expected title)
+        ("Latin-1 STRING", [prop("WM_NAME", "STRING", "Café naïve ÿ".encode("latin-1"))], "Café naïve ÿ"),
+        ("COMPOUND_TEXT", [prop("WM_NAME", "COMPOUND_TEXT", CTEXT)], "Привет 日本 Ελ"),
+        ("COMPOUND_TEXT, unknown set and UTF-8 segment",
+         [prop("WM_NAME", "COMPOUND_TEXT", b"a\x1b$(Z!!\x1b(Bb \x1b%G\xe2\x82\xac\x1b%@ \xe9")], "a\ufffdb € é"),
+        ("_NET_WM_NAME before WM_NAME",
+         [prop("_NET_WM_NAME", "UTF8_STRING", "Ünïcode ✓".encode()), prop("WM_NAME", "STRING", b"plain")],
+         "Ünïcode ✓"),
+        ("UTF8_STRING WM_NAME", [prop("WM_NAME", "UTF8_STRING", "naïve ✓".encode())], "naïve ✓"),
+        ("no name at all", [], ""),
+    ]
+
+    def test_titles_come_out_as_text(self):
+        windows = []
+        for i, (what, properties, title) in enumerate(self.CASES):
+            cls = f"Title{i}"
+            _, (window,) = self.x.client([prop("WM_CLASS", "STRING", f"t{i}\0{cls}\0".encode())] + properties)
+            windows.append((what, cls, window, title))
+        self.x.activate(windows[-1][2])
+        collector, _ = self.start()
+        for what, cls, window, title in windows:
+            with self.subTest(what):
+                self.x.activate(window)
+                focus = collector.next_event("focus", timeout=3)
+                self.assertEqual((focus["process"], focus["window_title"]), (cls, title))
+
+    def test_xterm_sets_a_compound_text_title(self):
+        window = self.x.xterm("Привет 日本 Ελ", "CtextTerm", env=dict(self.x.env, LC_ALL="C.UTF-8"))
+        self.x.activate(window)
+        _, start = self.start()
+        self.assertEqual((start["process"], start["window_title"]), ("CtextTerm", "Привет 日本 Ελ"))
+
+
+class HostileTitles(SessionTest):
+    BIG = 8 * 1024 * 1024
+    CASES = [
+        # (what, properties, expected process, expected title; None: only parse)
+        ("invalid UTF-8", [prop("_NET_WM_NAME", "UTF8_STRING", b"ok\xff\xfe\xc3")], "Hostile", "ok\ufffd\ufffd\ufffd"),
+        ("controls, quotes, NUL", [prop("_NET_WM_NAME", "UTF8_STRING", b'a\nb"c\\d\x01\x1f\x7f\x00e\r\t')],
+         "Hostile", 'a\nb"c\\d\x01\x1f\x7f\x00e\r\t'),
+        ("100 KiB title", ["_NET_WM_NAME=UTF8_STRING:102400*78"], "Hostile", "x" * 102400),
+        ("8 MiB title", [f"_NET_WM_NAME=UTF8_STRING:{BIG}*7a"], "Hostile", "z" * BIG),
+        ("truncated COMPOUND_TEXT", [prop("WM_NAME", "COMPOUND_TEXT", b"abc\x1b$(")], "Hostile", "abc"),
+        ("COMPOUND_TEXT of C1 controls", [prop("WM_NAME", "COMPOUND_TEXT", b"\x9b\x85\x1b")], "Hostile", None),
+    ]
+    CLASSES = [
+        # (what, WM_CLASS bytes, expected process)
+        ("class without NUL", b"lonely", "x11_test_window"),
+        ("extra strings", b"inst\0Cls\0extra\0more", "Cls"),
+        ("class without final NUL", b"inst\0Last", "Last"),
+        ("quotes and newline in class", b'i\0Bad"\nClass\0', 'Bad"\nClass'),
+        ("invalid UTF-8 class", b"i\0\xc0\xaf\0", None),
+    ]
+
+    def test_every_record_stays_one_valid_json_line(self):
+        windows = []
+        for what, properties, process, title in self.CASES:
+            _, (window,) = self.x.client([prop("WM_CLASS", "STRING", b"h\0Hostile\0")] + properties)
+            windows.append((what, window, process, title))
+        for what, wm_class, process in self.CLASSES:
+            _, (window,) = self.x.client([prop("WM_CLASS", "STRING", wm_class),
+                                          prop("_NET_WM_NAME", "UTF8_STRING", what.encode())])
+            windows.append((what, window, process, what))
+        self.x.activate(windows[-1][1])
+        collector, _ = self.start()
+        for what, window, process, title in windows:
+            with self.subTest(what):
+                self.x.activate(window)
+                focus = collector.next_event("focus", timeout=5)  # parsed strictly
+                if process is not None:
+                    self.assertEqual(focus["process"], process)
+                if title is not None:
+                    self.assertEqual(focus["window_title"], title)
+
+
+class LostDisplay(SessionTest):
+    def test_a_lost_display_ends_nothing_and_comes_back(self):
+        window = self.x.xterm("Alpha window", "AlphaTerm")
+        self.x.activate(window)
+        collector, start = self.start()
+        self.assertEqual(start["process"], "AlphaTerm")
+
+        self.x.kill_server()
+        refresh = collector.next_event("refresh")
+        self.assertEqual((refresh["process"], refresh["bundle_id"], refresh["window_title"]), ("Unknown", "", ""))
+        self.assertIsNone(collector.proc.poll())
+
+        # A new server on the same display is found again at a later refresh.
+        self.x.start_server(self.x.display)
+        window = self.x.xterm("Back again", "BackTerm")
+        self.x.activate(window)
+        for _ in range(3):
+            refresh = collector.next_event("refresh")
+            if refresh["process"] != "Unknown":
+                break
+        self.assertEqual((refresh["process"], refresh["window_title"]), ("BackTerm", "Back again"))
+
+
+if __name__ == "__main__":
+    unittest.main()
