@@ -49,12 +49,13 @@ Handle createApplicationElement(std::int32_t pid);
 inline constexpr int axSuccess = 0;
 int copyAttributeValue(const Handle& element, std::string_view attribute, Handle& value);
 
-// Kind tests on an attribute value.
+// Kind tests on an attribute value (false for an empty handle).
 bool isElement(const Handle& value);      // an accessibility element
 bool isText(const Handle& value);         // a text object
 bool isElementList(const Handle& value);  // a list whose elements (if any) are elements
 
-// A list's length, and a new reference to its first element.
+// A list's length, and a new reference to its first element (empty for an
+// empty list).
 std::size_t listCount(const Handle& list);
 Handle listFirst(const Handle& list);
 
@@ -82,7 +83,7 @@ using Trigger = void (*)();
 void observeActivations(Trigger trigger);
 
 // Calls `trigger` on the main thread every `interval` seconds, the first time
-// one interval from now, for the life of the process.
+// one interval from now, for the life of the process. Called on the main thread.
 void scheduleRepeatingTimer(double interval, Trigger trigger);
 
 // Serves the triggers on the main thread, one callout at a time. Returns only
@@ -142,8 +143,9 @@ std::uint32_t counterForEventType(int state, int type);
 // A script object compiled from `source`, or empty when none can be made.
 Handle createScript(const std::string& source);
 
-// Runs `script` once, synchronously. `errorInfo` must be empty on entry and is
-// filled when the run fails; otherwise the result (possibly empty) is returned.
+// Runs `script` once, synchronously, on the calling thread. `errorInfo` must be
+// empty on entry and is filled when the run fails. The result, when there is
+// one, is returned even then; the caller owns both.
 Handle executeScript(const Handle& script, Handle& errorInfo);
 
 // The text object of a script result, or empty when it has no text value.

@@ -116,10 +116,10 @@ int copyAttributeValue(const Handle& element, std::string_view attribute, Handle
 }
 
 bool isElement(const Handle& value) {
-    return value->kind == Object::Kind::window || value->kind == Object::Kind::application;
+    return value && (value->kind == Object::Kind::window || value->kind == Object::Kind::application);
 }
-bool isText(const Handle& value) { return value->kind == Object::Kind::text; }
-bool isElementList(const Handle& value) { return value->kind == Object::Kind::list; }
+bool isText(const Handle& value) { return value && value->kind == Object::Kind::text; }
+bool isElementList(const Handle& value) { return value && value->kind == Object::Kind::list; }
 std::size_t listCount(const Handle& list) { return list->windows.size(); }
 Handle listFirst(const Handle& list) {
     return make({Object::Kind::window, list->windows.at(0), {}, {}, {}});
