@@ -1,6 +1,7 @@
 // Window property text as X clients write it, turned into UTF-8.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <optional>
 #include <string>
 
@@ -39,7 +40,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"direction changes carry no text", "\x9B" "1]ab\x9B]", "ab"},
         Case{"newline and tab kept", "a\nb\tc", "a\nb\tc"},
         Case{"NUL kept", "a\0b"s, "a\0b"s}),
-    [](const testing::TestParamInfo<Case>& info) { return "case" + std::to_string(info.index); });
+    [](const testing::TestParamInfo<Case>& info) {
+        std::string name;
+        for (const char* c = info.param.what; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return name;
+    });
 
 TEST(Latin1, EveryByteIsItsCodePoint) {
     EXPECT_EQ(x11::latin1ToUtf8("A\xE9\xFF\x80"), "Aé\u00FF\u0080");
