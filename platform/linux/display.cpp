@@ -117,10 +117,11 @@ std::int32_t readClientPid(xcb_res_query_client_ids_cookie_t cookie) {
         xcb_res_query_client_ids_reply(display.conn, cookie, &error));
     std::free(error);
     if (!reply) return 0;
+    // Only the local process was asked for, so any value is that process;
+    // none comes back for a client the server cannot place (a remote one).
     for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
          xcb_res_client_id_value_next(&it)) {
-        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
-            xcb_res_client_id_value_value_length(it.data) >= 1) {
+        if (xcb_res_client_id_value_value_length(it.data) >= 1) {
             return asPid(xcb_res_client_id_value_value(it.data)[0]);
         }
     }
