@@ -20,11 +20,10 @@ int readApplication(const Object& application, std::string_view attribute, Handl
     }
     if (attribute == "AXWindows") {
         if (!x11::connected()) return axFailure;
-        const auto& stacking = x11::snapshot().stacking;
-        const auto& pids = x11::stackingPids();
+        const auto& clients = x11::clientWindows();
         std::vector<std::uint32_t> windows;
-        for (std::size_t i = stacking.size(); i-- > 0;) {  // the list runs bottom to top
-            if (pids[i] == application.pid) windows.push_back(stacking[i]);
+        for (auto it = clients.rbegin(); it != clients.rend(); ++it) {  // the list runs bottom to top
+            if (it->pid == application.pid) windows.push_back(it->id);
         }
         value = x11::makeWindowList(std::move(windows));
         return axSuccess;

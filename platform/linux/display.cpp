@@ -5,7 +5,6 @@
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -19,12 +18,6 @@ namespace {
 // A property read whole. GetProperty's length counts 32-bit units and the
 // server multiplies it by 4 in 32 bits, so this is the largest safe value.
 constexpr std::uint32_t wholeProperty = 0x3FFFFFFF;
-
-// Writes to a display that has gone must fail with EPIPE, not end the process.
-[[maybe_unused]] const bool sigpipeIgnored = [] {
-    std::signal(SIGPIPE, SIG_IGN);
-    return true;
-}();
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -356,7 +349,6 @@ Snapshot readSnapshot() {
     xcb_connection_t* conn = display.conn;
     xcb_screensaver_query_info_cookie_t idle{};
     if (display.screensaver) idle = xcb_screensaver_query_info(conn, display.root);
-    auto stacking = askProperty(display.root, display.atoms.stacking);
     std::optional<xcb_get_property_cookie_t> active;
     WindowQuery window;
     if (knownActive) {
@@ -368,7 +360,6 @@ Snapshot readSnapshot() {
         Reply<xcb_screensaver_query_info_reply_t> info(xcb_screensaver_query_info_reply(conn, idle, nullptr));
         if (info) s.idleSeconds = info->ms_since_user_input / 1000.0;
     }
-    s.stacking = cardinals(readProperty(stacking));
     xcb_window_t activeWindow = window.window;
     if (active) {
         auto value = cardinals(readProperty(*active));
@@ -429,20 +420,22 @@ Snapshot& snapshot() {
 
 void dropSnapshot() { current.reset(); }
 
-const std::vector<std::int32_t>& stackingPids() {
+const std::vector<ClientWindow>& clientWindows() {
     Snapshot& s = snapshot();
-    if (!s.stackingPids) {
-        std::vector<std::int32_t> pids(s.stacking.size(), 0);
+    if (!s.clients) {
+        std::vector<ClientWindow> clients;
         if (checkConnection()) {
+            for (auto window : cardinals(readProperty(askProperty(display.root, display.atoms.stacking))))
+                clients.push_back({window, 0});
             std::vector<PidQuery> queries;
-            queries.reserve(s.stacking.size());
-            for (auto window : s.stacking) queries.push_back(askPid(window));
-            for (std::size_t i = 0; i < queries.size(); ++i) pids[i] = readPid(queries[i]);
+            queries.reserve(clients.size());
+            for (const auto& client : clients) queries.push_back(askPid(client.id));
+            for (std::size_t i = 0; i < queries.size(); ++i) clients[i].pid = readPid(queries[i]);
             checkConnection();
         }
-        s.stackingPids = std::move(pids);
+        s.clients = std::move(clients);
     }
-    return *s.stackingPids;
+    return *s.clients;
 }
 
 std::optional<std::string> windowTitle(std::uint32_t window) {

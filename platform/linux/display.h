@@ -47,18 +47,25 @@ struct ActiveWindow {
     std::optional<std::string> title;          // UTF-8; none without a name property
 };
 
+// A client window of the window manager, with its process (0: unknown).
+struct ClientWindow {
+    std::uint32_t id = 0;
+    std::int32_t pid = 0;
+};
+
 struct Snapshot {
     double idleSeconds = 0;
-    std::optional<ActiveWindow> active;    // none: None, gone, or no display
-    std::vector<std::uint32_t> stacking;   // _NET_CLIENT_LIST_STACKING, bottom to top
-    std::optional<std::vector<std::int32_t>> stackingPids;  // fetched on demand
+    std::optional<ActiveWindow> active;  // none: None, gone, or no display
+    // _NET_CLIENT_LIST_STACKING, bottom to top: only the window-list fallback
+    // needs it, so it is read then, not with every sample.
+    std::optional<std::vector<ClientWindow>> clients;
 };
 
 Snapshot& snapshot();
 void dropSnapshot();
 
-// The process of each window of the snapshot's stacking list (0: unknown).
-const std::vector<std::int32_t>& stackingPids();
+// The snapshot's client windows with their processes, read on first use.
+const std::vector<ClientWindow>& clientWindows();
 
 // A window's title read now, for windows other than the snapshot's active one.
 std::optional<std::string> windowTitle(std::uint32_t window);

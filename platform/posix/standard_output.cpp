@@ -9,8 +9,9 @@
 
 namespace {
 
-// A host that closes its end of standard output must not kill the collector
-// with SIGPIPE: the write reports EPIPE instead and the line is dropped.
+// Neither a host that closes its end of standard output nor a display server
+// that goes away may kill the collector with SIGPIPE: writes report EPIPE
+// instead (here the line is dropped; the display is then seen as lost).
 const bool brokenPipeIgnored = [] {
     signal(SIGPIPE, SIG_IGN);
     return true;
