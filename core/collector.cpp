@@ -61,8 +61,10 @@ void emitSample(std::string_view event) {
         appendNumber(record, idle);
         record += ",\"url\":\"\",\"window_title\":\"\"";
     } else {
-        const std::string& name = app->localizedName ? *app->localizedName : "Unknown";
-        const std::string& bundleId = app->bundleIdentifier ? *app->bundleIdentifier : "";
+        const std::string_view name =
+            app->localizedName ? std::string_view(*app->localizedName) : "Unknown";
+        const std::string_view bundleId =
+            app->bundleIdentifier ? std::string_view(*app->bundleIdentifier) : "";
         const std::string title =
             app->processIdentifier >= 1 ? focusedWindowTitle(app->processIdentifier) : "";
         const std::string url = browserUrl(bundleId, name);
