@@ -280,12 +280,20 @@ class NoDisplay(unittest.TestCase):
                     collector.kill()
 
 
-class StartAndFocus(SessionTest):
+class TwoXtermsTest(SessionTest):
+    """A session with two xterms of their own classes, Alpha and Beta."""
+
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         cls.alpha = cls.x.xterm("Alpha window", "AlphaTerm")
         cls.beta = cls.x.xterm("Beta window", "BetaTerm")
+
+
+class StartAndFocus(TwoXtermsTest):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
         cls.two, cls.two_windows = cls.x.client(
             [prop("WM_CLASS", "STRING", b"two\0TwoWindows\0"), prop("WM_NAME", "STRING", b"first")],
             [prop("WM_CLASS", "STRING", b"two\0TwoWindows\0"), prop("WM_NAME", "STRING", b"second")])
@@ -342,13 +350,7 @@ class StartAndFocus(SessionTest):
         self.assertEqual(first, second)
 
 
-class InputActivity(SessionTest):
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.alpha = cls.x.xterm("Alpha window", "AlphaTerm")
-        cls.beta = cls.x.xterm("Beta window", "BetaTerm")
-
+class InputActivity(TwoXtermsTest):
     def test_totals_count_the_injected_presses_and_idle_follows_input(self):
         self.x.activate(self.alpha)
         self.x.xdotool("mousemove", "--window", str(self.alpha), "40", "40")
