@@ -9,7 +9,7 @@
 #include <string>
 
 #include "core/collector.h"
-#include "platform/linux/display.h"
+#include "platform/linux/window_system.h"
 
 static long residentKb() {
     std::ifstream status("/proc/self/status");
@@ -30,11 +30,11 @@ static double cpuMs() {
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 1000;
     emitSample("start");  // connects
-    x11::dropSnapshot();
+    ws::dropSnapshot();
     const double start = cpuMs();
     for (int i = 1; i <= count; ++i) {
         emitSample("refresh");
-        x11::dropSnapshot();
+        ws::dropSnapshot();
         if (i == 1000) std::fprintf(stderr, "cpu_ms_1000 %.3f\nrss_kb_1000 %ld\n", cpuMs() - start, residentKb());
     }
     std::fprintf(stderr, "cpu_ms_all %.3f\nrss_kb_end %ld\n", cpuMs() - start, residentKb());

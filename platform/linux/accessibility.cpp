@@ -1,11 +1,15 @@
-// Accessibility on X11: an application element is a process; its windows are
-// the window manager's client windows that the process created.
-#include "platform/linux/display.h"
+// Accessibility on Linux: an application element is a process; its windows
+// are the window system's client windows of that process.
 #include "platform/linux/objects.h"
+#include "platform/linux/window_system.h"
 #include "platform/platform.h"
 
 namespace platform {
 namespace {
+
+using linux_desktop::makeText;
+using linux_desktop::makeWindow;
+using linux_desktop::makeWindowList;
 
 constexpr int axFailure = -25200;
 constexpr int axAttributeUnsupported = -25205;
@@ -13,19 +17,18 @@ constexpr int axNoValue = -25212;
 
 int readApplication(const Object& application, std::string_view attribute, Handle& value) {
     if (attribute == "AXFocusedWindow") {
-        const auto& active = x11::snapshot().active;
+        const auto& active = ws::snapshot().active;
         if (!active || active->pid != application.pid) return axNoValue;
-        value = x11::makeWindow(active->id);
+        value = makeWindow(active->id);
         return axSuccess;
     }
     if (attribute == "AXWindows") {
-        if (!x11::connected()) return axFailure;
-        const auto& clients = x11::clientWindows();
-        std::vector<std::uint32_t> windows;
-        for (auto it = clients.rbegin(); it != clients.rend(); ++it) {  // the list runs bottom to top
-            if (it->pid == application.pid) windows.push_back(it->id);
+        if (!ws::windowSystem().reportsActiveWindow()) return axFailure;
+        std::vector<std::uint64_t> windows;
+        for (const auto& client : ws::clientWindows()) {
+            if (client.pid == application.pid) windows.push_back(client.id);
         }
-        value = x11::makeWindowList(std::move(windows));
+        value = makeWindowList(std::move(windows));
         return axSuccess;
     }
     return axAttributeUnsupported;
@@ -33,19 +36,20 @@ int readApplication(const Object& application, std::string_view attribute, Handl
 
 int readWindow(const Object& window, std::string_view attribute, Handle& value) {
     if (attribute != "AXTitle") return axAttributeUnsupported;
-    const auto& active = x11::snapshot().active;
-    std::optional<std::string> title =
-        active && active->id == window.window ? active->title : x11::windowTitle(window.window);
+    const auto& active = ws::snapshot().active;
+    std::optional<std::string> title = active && active->id == window.window
+                                           ? active->title
+                                           : ws::windowSystem().windowTitle(window.window);
     if (!title) return axNoValue;
-    value = x11::makeText(std::move(*title));
+    value = makeText(std::move(*title));
     return axSuccess;
 }
 
 }  // namespace
 
-bool accessibilityTrusted() { return x11::windowManagerReportsActiveWindow(); }
+bool accessibilityTrusted() { return ws::windowSystem().reportsActiveWindow(); }
 
-Handle createApplicationElement(std::int32_t pid) { return x11::makeApplication(pid); }
+Handle createApplicationElement(std::int32_t pid) { return linux_desktop::makeApplication(pid); }
 
 int copyAttributeValue(const Handle& element, std::string_view attribute, Handle& value) {
     if (!element) return axFailure;
@@ -68,7 +72,7 @@ std::size_t listCount(const Handle& list) { return isElementList(list) ? list->w
 
 Handle listFirst(const Handle& list) {
     if (listCount(list) == 0) return Handle();
-    return x11::makeWindow(list->windows.front());
+    return makeWindow(list->windows.front());
 }
 
 std::string textValue(const Handle& text) { return isText(text) ? text->text : std::string(); }

@@ -1,15 +1,15 @@
-// Input readings: idle time from the screen saver extension, totals from the
-// XInput 2 raw events counted since the collector started.
-#include "platform/linux/display.h"
+// Input readings: idle time as the window system reports it, totals of the
+// input counted since the collector started.
+#include "platform/linux/window_system.h"
 #include "platform/platform.h"
 
 namespace platform {
 
-double secondsSinceLastEventType(int, int) { return x11::snapshot().idleSeconds; }
+double secondsSinceLastEventType(int, int) { return ws::snapshot().idleSeconds; }
 
 std::uint32_t counterForEventType(int, int type) {
-    x11::snapshot();  // counts the input the server has sent up to this sample
-    const auto& totals = x11::inputTotals();
+    ws::snapshot();  // counts the input the server has sent up to this sample
+    const auto totals = ws::windowSystem().inputTotals();
     switch (type) {
         case eventType::keyDown: return totals.keys;
         case eventType::leftMouseDown: return totals.left;

@@ -8,7 +8,7 @@ void release(Object* object) { delete object; }
 
 }  // namespace platform
 
-namespace x11 {
+namespace linux_desktop {
 
 using platform::Handle;
 using platform::Object;
@@ -19,7 +19,7 @@ Handle makeApplication(std::int32_t pid) {
     return object;
 }
 
-Handle makeWindow(std::uint32_t window) {
+Handle makeWindow(std::uint64_t window) {
     Handle object(new Object{Object::Kind::window});
     object->window = window;
     return object;
@@ -31,10 +31,10 @@ Handle makeText(std::string text) {
     return object;
 }
 
-Handle makeWindowList(std::vector<std::uint32_t> windows) {
+Handle makeWindowList(std::vector<std::uint64_t> windows) {
     Handle object(new Object{Object::Kind::windowList});
     object->windows = std::move(windows);
     return object;
 }
 
-}  // namespace x11
+}  // namespace linux_desktop

@@ -1,4 +1,4 @@
-// What a platform object is on X11: a small value the collector owns through
+// What a platform object is on Linux: a small value the collector owns through
 // a platform::Handle.
 #pragma once
 
@@ -14,18 +14,18 @@ struct Object {
     enum class Kind { application, window, text, windowList };
     Kind kind;
     std::int32_t pid = 0;                // application: its process
-    std::uint32_t window = 0;            // window: its id
+    std::uint64_t window = 0;            // window: its id
     std::string text{};                    // text: UTF-8 bytes
-    std::vector<std::uint32_t> windows{};  // window list: ids, top-most first
+    std::vector<std::uint64_t> windows{};  // window list: ids, top-most first
 };
 
 }  // namespace platform
 
-namespace x11 {
+namespace linux_desktop {
 
 platform::Handle makeApplication(std::int32_t pid);
-platform::Handle makeWindow(std::uint32_t window);
+platform::Handle makeWindow(std::uint64_t window);
 platform::Handle makeText(std::string text);
-platform::Handle makeWindowList(std::vector<std::uint32_t> windows);
+platform::Handle makeWindowList(std::vector<std::uint64_t> windows);
 
-}  // namespace x11
+}  // namespace linux_desktop

@@ -1,5 +1,5 @@
-// The main loop: poll on the timers and the display connection, and serve the
-// triggers on this thread, one callout at a time.
+// The main loop: poll on the timers and the window system's descriptors, and
+// serve the triggers on this thread, one callout at a time.
 #include <poll.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/linux/display.h"
+#include "platform/linux/window_system.h"
 #include "platform/linux/workspace.h"
 #include "platform/platform.h"
 
@@ -36,26 +36,31 @@ void scheduleRepeatingTimer(double interval, Trigger trigger) {
 }
 
 void runMainLoop() {
-    x11::dropSnapshot();  // the start sample's
+    const ws::WindowSystem& system = ws::windowSystem();
+    ws::dropSnapshot();  // the start sample's
+    std::vector<int> systemFds;
     std::vector<pollfd> fds;
-    bool displayReadable = false;
+    bool systemReadable = false;
     for (;;) {
-        // Events XCB has already queued (read along with replies) would wait
-        // unseen while poll sleeps.
-        x11::serviceActivations(displayReadable);
+        // Events the window system has already queued (read along with
+        // replies) would wait unseen while poll sleeps.
+        linux_desktop::serviceActivations(systemReadable);
+        systemFds.clear();
+        system.descriptors(systemFds);
         fds.clear();
         for (const Timer& timer : timers) fds.push_back({timer.fd, POLLIN, 0});
-        if (int fd = x11::connectionFd(); fd >= 0) fds.push_back({fd, POLLIN, 0});
+        for (int fd : systemFds) fds.push_back({fd, POLLIN, 0});
         if (poll(fds.data(), fds.size(), -1) < 0) continue;
-        displayReadable = fds.size() > timers.size() && fds.back().revents != 0;
+        systemReadable = false;
+        for (std::size_t i = timers.size(); i < fds.size(); ++i) systemReadable |= fds[i].revents != 0;
         for (std::size_t i = 0; i < timers.size(); ++i) {
             std::uint64_t expirations = 0;
             if (!(fds[i].revents & POLLIN) || read(timers[i].fd, &expirations, sizeof expirations) <= 0) {
                 continue;
             }
-            x11::reconnectIfLost();
+            system.reconnectIfLost();
             timers[i].trigger();
-            x11::dropSnapshot();
+            ws::dropSnapshot();
         }
     }
 }

@@ -1,4 +1,4 @@
-// There is no scripting service for browsers on X11: no script can be made.
+// There is no scripting service for browsers on Linux: no script can be made.
 #include "platform/linux/objects.h"
 #include "platform/platform.h"
 
@@ -7,7 +7,7 @@ namespace platform {
 Handle createScript(const std::string&) { return Handle(); }
 
 Handle executeScript(const Handle&, Handle& errorInfo) {
-    errorInfo = x11::makeText("scripting is not available");
+    errorInfo = linux_desktop::makeText("scripting is not available");
     return Handle();
 }
 

@@ -1,22 +1,22 @@
-// The frontmost application is the application of the window in
-// _NET_ACTIVE_WINDOW; an activation is a change of that application.
+// The frontmost application is the application of the active window; an
+// activation is a change of that application.
 #include "platform/linux/workspace.h"
 
 #include <fstream>
 #include <string>
 
-#include "platform/linux/display.h"
+#include "platform/linux/window_system.h"
 #include "platform/platform.h"
 
-namespace x11 {
+namespace linux_desktop {
 namespace {
 
 // What tells two applications apart: the process when it is known, else the
 // window's class, else the window itself.
 struct Identity {
     std::int32_t pid = 0;
-    std::string wmClass;
-    std::uint32_t window = 0;
+    std::string windowClass;
+    std::uint64_t window = 0;
     bool operator==(const Identity&) const = default;
 };
 
@@ -24,13 +24,13 @@ platform::Trigger activationTrigger = nullptr;
 std::optional<Identity> lastPosted;
 
 std::optional<Identity> activeIdentity() {
-    const auto& active = snapshot().active;
+    const auto& active = ws::snapshot().active;
     if (!active) return std::nullopt;
     Identity identity;
     if (active->pid >= 1) {
         identity.pid = active->pid;
-    } else if (active->wmClass) {
-        identity.wmClass = *active->wmClass;
+    } else if (active->windowClass) {
+        identity.windowClass = *active->windowClass;
     } else {
         identity.window = active->id;
     }
@@ -47,42 +47,43 @@ std::optional<std::string> commandName(std::int32_t pid) {
 
 }  // namespace
 
-void serviceActivations(bool readSocket) {
+void serviceActivations(bool readable) {
+    const ws::WindowSystem& system = ws::windowSystem();
     for (;;) {
-        drainEvents(readSocket);
-        readSocket = false;  // what came meanwhile was read with the replies
-        if (!takeActiveWindowChange() || !activationTrigger) return;
-        // The whole burst is drained: judge where it ended. None between two
-        // windows, and a switch within one application, post nothing.
+        system.dispatch(readable);
+        readable = false;  // what came meanwhile was read with the replies
+        if (!system.takeActiveWindowChange() || !activationTrigger) return;
+        // The whole batch is handled: judge where it ended. No window between
+        // two windows, and a switch within one application, post nothing.
         auto identity = activeIdentity();
         if (identity && identity != lastPosted) {
             lastPosted = identity;
             activationTrigger();
         }
-        dropSnapshot();
+        ws::dropSnapshot();
     }
 }
 
-}  // namespace x11
+}  // namespace linux_desktop
 
 namespace platform {
 
 std::optional<Application> frontmostApplication() {
-    const auto& active = x11::snapshot().active;
+    const auto& active = ws::snapshot().active;
     if (!active) return std::nullopt;
     Application application;
     application.processIdentifier = active->pid;
-    application.localizedName = active->wmClass;
+    application.localizedName = active->windowClass;
     if (!application.localizedName && active->pid >= 1) {
-        application.localizedName = x11::commandName(active->pid);
+        application.localizedName = linux_desktop::commandName(active->pid);
     }
-    application.bundleIdentifier = active->applicationId ? active->applicationId : active->wmClass;
+    application.bundleIdentifier = active->applicationId ? active->applicationId : active->windowClass;
     return application;
 }
 
 void observeActivations(Trigger trigger) {
-    x11::activationTrigger = trigger;
-    x11::lastPosted = x11::activeIdentity();
+    linux_desktop::activationTrigger = trigger;
+    linux_desktop::lastPosted = linux_desktop::activeIdentity();
 }
 
 }  // namespace platform

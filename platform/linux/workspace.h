@@ -1,11 +1,11 @@
 // Activation of applications, as the main loop serves it.
 #pragma once
 
-namespace x11 {
+namespace linux_desktop {
 
-// Drains the display's events (reading the connection when `readSocket`) and
-// calls the activation trigger once for each burst of events after which
-// another application is active.
-void serviceActivations(bool readSocket);
+// Lets the window system handle what has arrived (`readable`: its
+// descriptors were) and calls the activation trigger once for each batch of
+// events after which another application is active.
+void serviceActivations(bool readable);
 
-}  // namespace x11
+}  // namespace linux_desktop

@@ -2,13 +2,29 @@
 // own waits for input or its end and calls the installed handler.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/posix/standard_input.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PALVERN_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define PALVERN_SANITIZED 1
+#endif
+#ifdef PALVERN_SANITIZED
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 namespace {
 
@@ -16,12 +32,26 @@ namespace {
 // display connection would then take that number and be mistaken for standard
 // input (or output); giving the missing ones /dev/null first makes a closed
 // standard input read as end of input, which ends the collector as it should.
+//
+// Standard error then goes to /dev/null for good: the collector writes
+// nothing there, and neither may a library on its behalf (libxcb writes a
+// server's refusal to descriptor 2 itself). A sanitized build keeps the
+// host's standard error on a descriptor of its own for the sanitizer reports.
 const bool standardDescriptorsOpen = [] {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
             int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
             if (opened != -1 && opened != fd) close(opened);
         }
+    }
+#ifdef PALVERN_SANITIZED
+    int reports = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (reports != -1) __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(reports)));
+#endif
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null != -1) {
+        dup2(null, STDERR_FILENO);
+        if (null != STDERR_FILENO) close(null);
     }
     return true;
 }();
@@ -68,3 +98,30 @@ std::size_t availableData(InputHandle input) {
 }
 
 }  // namespace platform
+
+namespace posix {
+
+bool waitReadableUnlessInputEnds(int fd, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left < 0) return false;
+        pollfd fds[2] = {{fd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        int ready = poll(fds, 2, static_cast<int>(left) + 1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return false;
+        if (fds[0].revents) return true;
+        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) return false;
+        if (fds[1].revents & POLLIN) {
+            // Readable with nothing to read is the end (a terminal's end of
+            // input is seen once only, so it is not read here).
+            int waiting = 0;
+            if (ioctl(STDIN_FILENO, FIONREAD, &waiting) == -1 || waiting <= 0) return false;
+            char dropped[4096];
+            if (read(STDIN_FILENO, dropped, sizeof dropped) <= 0) return false;
+        }
+    }
+}
+
+}  // namespace posix

@@ -1,0 +1,13 @@
+// Standard input as the desktop code sees it before the collector's watcher
+// is installed.
+#pragma once
+
+namespace posix {
+
+// Waits up to `timeoutMs` for `fd` to become readable; true if it did. Returns
+// false at once when standard input ends meanwhile. Bytes that arrive on
+// standard input are read and dropped, as the watcher drops them; its end is
+// left unread for the watcher to see.
+bool waitReadableUnlessInputEnds(int fd, int timeoutMs);
+
+}  // namespace posix
