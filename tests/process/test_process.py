@@ -6,6 +6,7 @@ titles and reports no frontmost application.
 import json
 import os
 import select
+import socket
 import subprocess
 import time
 import unittest
@@ -28,9 +29,9 @@ def no_display_env():
 class Collector:
     """A running collector with its three pipes."""
 
-    def __init__(self, stdin=subprocess.PIPE):
+    def __init__(self, stdin=subprocess.PIPE, env=None):
         self.proc = subprocess.Popen([COLLECTOR], stdin=stdin, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, env=no_display_env())
+                                     stderr=subprocess.PIPE, env=env or no_display_env())
         self.started = time.monotonic()
         self.buffer = b""
 
@@ -146,6 +147,41 @@ class Refresh(unittest.TestCase):
         self.assertGreater(second_at - first_at, 4.5)
         self.assertLess(second_at - first_at, 5.5)
         self.assertEqual((status, rest, err), (0, b"", b""))
+
+
+class SilentDisplay(unittest.TestCase):
+    """A display that accepts connections and never answers (a hung or
+    stopped server, a dead forwarded display): it counts as no display, and
+    it holds up neither start-up, nor a refresh, nor the end."""
+
+    def setUp(self):
+        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        for number in range(960, 1000):  # an abstract socket no server holds
+            try:
+                self.socket.bind(f"\0/tmp/.X11-unix/X{number}")
+                break
+            except OSError:
+                continue
+        self.socket.listen(16)
+        self.addCleanup(self.socket.close)
+        self.env = dict(no_display_env(), DISPLAY=f":{number}")
+
+    def test_start_and_refresh_records_come_and_end_of_input_ends_it(self):
+        c = Collector(env=self.env)
+        self.assertEqual(c.read_line(30)[0], ERROR_LINE)
+        self.assertEqual(c.read_line(30)[0], START_LINE)
+        refresh = START_LINE.replace(b'"start"', b'"refresh"')
+        self.assertEqual(c.read_line(30)[0], refresh)
+        self.assertEqual(c.read_line(30)[0], refresh)
+        status, rest, err = c.finish(timeout=30)
+        self.assertEqual((status, rest, err), (0, b"", b""))
+
+    def test_end_of_input_during_start_up_ends_it(self):
+        c = Collector(env=self.env)
+        status, out, err = c.finish(timeout=30)
+        self.assertEqual((status, err), (0, b""))
+        self.assertTrue(out.startswith(ERROR_LINE), out)
+        self.assertIn(out[len(ERROR_LINE):], (b"", START_LINE))
 
 
 if __name__ == "__main__":

@@ -4,7 +4,8 @@
  *   WINDOW:  PROPERTY=TYPE:VALUE ...    (for example WM_CLASS=STRING:61006100)
  *   VALUE:   hex bytes, or COUNT*HEX for HEX repeated COUNT times
  *
- * Maps every window, prints their ids in decimal, one a line, and then reads
+ * Maps every window, waits until the window manager lists all of them in
+ * _NET_CLIENT_LIST, prints their ids in decimal, one a line, and then reads
  * commands from standard input until its end:
  *
  *   set INDEX PROPERTY=TYPE:VALUE   changes a property of window INDEX
@@ -65,6 +66,25 @@ static void setProperty(xcb_window_t window, char *assignment) {
     free(bytes);
 }
 
+/* Whether every window is in the root's _NET_CLIENT_LIST. */
+static int allManaged(xcb_window_t root, xcb_atom_t clientList, const xcb_window_t *windows, int count) {
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        conn, xcb_get_property(conn, 0, root, clientList, XCB_ATOM_WINDOW, 0, 1 << 16), NULL);
+    if (!reply) exit(2);
+    const xcb_window_t *listed = xcb_get_property_value(reply);
+    int length = xcb_get_property_value_length(reply) / 4, found = 0;
+    for (int i = 0; i < count; ++i) {
+        for (int k = 0; k < length; ++k) {
+            if (listed[k] == windows[i]) {
+                ++found;
+                break;
+            }
+        }
+    }
+    free(reply);
+    return found == count;
+}
+
 static void roundTrip(void) {
     free(xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), NULL));
 }
@@ -91,8 +111,24 @@ int main(int argc, char **argv) {
         }
         setProperty(windows[count - 1], argv[i]);
     }
+    /* Each change of the client list wakes the wait below: no polling, no
+     * deadline of its own (the test that started it keeps one). */
+    xcb_atom_t clientList = atom("_NET_CLIENT_LIST");
+    uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(conn, screen->root, XCB_CW_EVENT_MASK, &rootMask);
     for (int i = 0; i < count; ++i) xcb_map_window(conn, windows[i]);
     roundTrip();
+    while (!allManaged(screen->root, clientList, windows, count)) {
+        xcb_generic_event_t *event;
+        do {
+            event = xcb_wait_for_event(conn);
+            if (!event) return 2;
+            int changed = (event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY &&
+                          ((xcb_property_notify_event_t *)event)->atom == clientList;
+            free(event);
+            if (changed) break;
+        } while (1);
+    }
     for (int i = 0; i < count; ++i) printf("%u\n", windows[i]);
     fflush(stdout);
 

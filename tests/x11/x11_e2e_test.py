@@ -12,6 +12,9 @@ import fcntl
 import json
 import os
 import queue
+import select
+import signal
+import socket
 import subprocess
 import tempfile
 import threading
@@ -23,6 +26,9 @@ TEST_WINDOW = os.environ.get("PALVERN_TEST_WINDOW", "x11_test_window")
 MEMBERS = ["event", "process", "bundle_id", "idle_seconds", "url",
            "window_title", "keys_total", "clicks_total"]
 REFRESH = 5.0
+# Every wait is for an event, bound by a deadline generous enough for a
+# loaded machine: a wait that ends early only costs time when it fails.
+DEADLINE = 90
 
 
 def hexbytes(data):
@@ -69,32 +75,23 @@ class Collector:
     def _read_stderr(self):
         self.stderr = self.proc.stderr.read()
 
-    def next(self, timeout=REFRESH + 3):
+    def next(self, timeout=DEADLINE):
         line = self.lines.get(timeout=timeout)
         if line is None:
             raise AssertionError("the collector ended its output")
         return parse_line(line)
 
-    def next_event(self, event, timeout=REFRESH + 3):
+    def next_event(self, event, timeout=DEADLINE):
         deadline = time.monotonic() + timeout
         while True:
             record = self.next(max(0.01, deadline - time.monotonic()))
             if record.get("event") == event:
                 return record
 
-    def collect(self, seconds):
-        """Every record written within the next `seconds`."""
-        records, deadline = [], time.monotonic() + seconds
-        while True:
-            try:
-                records.append(self.next(max(0.0, deadline - time.monotonic())))
-            except queue.Empty:
-                return records
-
-    def finish(self):
+    def finish(self, timeout=10):
         """Ends standard input; returns the exit status and what stderr got."""
         self.proc.stdin.close()
-        status = self.proc.wait(timeout=10)
+        status = self.proc.wait(timeout=timeout)
         self.stderr_reader.join(timeout=10)
         return status, self.stderr
 
@@ -111,14 +108,15 @@ class Collector:
 class XSession:
     """Xvfb and openbox on a free display, and the clients started on it."""
 
-    def __init__(self):
+    def __init__(self, window_manager=True, cookie=None):
         self.children = []
         self.server = None
         # Openbox keeps its log and state under these: one of its own for each
         # session, since concurrent instances overwrite each other's.
         self.home = tempfile.TemporaryDirectory(prefix="palvern-x11-")
+        self.cookie = cookie
         try:
-            self.start_server()
+            self.start_server(window_manager=window_manager)
         except BaseException:
             self.close()
             raise
@@ -130,9 +128,10 @@ class XSession:
         with open("/proc/net/unix") as sockets:  # a server's abstract socket
             return f"@/tmp/.X11-unix/X{number}\n" in sockets.read()
 
-    def start_server(self, display=None):
+    def start_server(self, display=None, window_manager=True):
         """Starts Xvfb and openbox on `display`, or on the first free display
-        from :100 on. Concurrent suites take turns at choosing a number."""
+        from :100 on. Concurrent suites take turns at choosing a number. With
+        a cookie, the server admits only clients that show it."""
         with open("/tmp/.palvern-x11-displays", "a") as turn:
             fcntl.flock(turn, fcntl.LOCK_EX)
             number = int(display[1:]) if display else 100
@@ -140,24 +139,32 @@ class XSession:
                 number += 1
             self.display = f":{number}"
             self.env = dict(os.environ, DISPLAY=self.display)
+            auth = []
+            if self.cookie:
+                self.env["XAUTHORITY"] = os.path.join(self.home.name, "Xauthority")
+                subprocess.run(["xauth", "-f", self.env["XAUTHORITY"], "add", self.display, ".", self.cookie],
+                               check=True, capture_output=True)
+                auth = ["-auth", self.env["XAUTHORITY"]]
             self.server = subprocess.Popen(
-                ["Xvfb", self.display, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"],
+                ["Xvfb", self.display, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset", *auth],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self._wait(lambda: self.server.poll() is None and subprocess.run(
                 ["xprop", "-root", "-len", "1", "_NET_SUPPORTED"], env=self.env,
                 capture_output=True).returncode == 0, "the server")
+        if not window_manager:
+            return
         self.wm = self.spawn(["openbox", "--sm-disable"],
                              env=dict(self.env, XDG_CACHE_HOME=self.home.name, XDG_CONFIG_HOME=self.home.name))
         # Openbox sets the client list once it has taken over the screen.
         self._wait(lambda: "_NET_CLIENT_LIST(WINDOW)" in self.root_property("_NET_CLIENT_LIST"),
                    "the window manager")
 
-    def _wait(self, ready, what, timeout=20):
+    def _wait(self, ready, what, timeout=DEADLINE):
         deadline = time.monotonic() + timeout
         while not ready():
             if time.monotonic() > deadline:
                 raise AssertionError(f"{what} did not start on {self.display}" + self.diagnosis())
-            time.sleep(0.05)
+            time.sleep(0.1)
 
     def diagnosis(self):
         lines = []
@@ -180,7 +187,7 @@ class XSession:
 
     def xdotool(self, *args):
         return subprocess.run(["xdotool", *args], env=self.env, check=True, capture_output=True,
-                              timeout=20).stdout.decode()
+                              timeout=DEADLINE).stdout.decode()
 
     def root_property(self, name):
         return subprocess.run(["xprop", "-root", name], env=self.env, capture_output=True, text=True).stdout
@@ -200,17 +207,24 @@ class XSession:
         argv = [TEST_WINDOW]
         for i, properties in enumerate(windows):
             argv += (["--"] if i else []) + list(properties)
-        proc = self.spawn(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        ids = [int(proc.stdout.readline()) for _ in windows]
-        for window in ids:  # managed by the window manager
-            self._wait(lambda: hex(window) in self.root_property("_NET_CLIENT_LIST"), "a test window")
+        # Unbuffered, so that what select() sees is all there is to read.
+        proc = self.spawn(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, bufsize=0)
+        # The client prints its windows once the window manager manages them all.
+        ids = [int(self.read_reply(proc, "a test window")) for _ in windows]
         return proc, ids
 
-    @staticmethod
-    def set_property(client, index, assignment):
+    def read_reply(self, client, what):
+        """A line from a test client, within the deadline."""
+        ready, _, _ = select.select([client.stdout], [], [], DEADLINE)
+        line = client.stdout.readline() if ready else b""
+        if not line:
+            raise AssertionError(f"{what} did not answer on {self.display}" + self.diagnosis())
+        return line
+
+    def set_property(self, client, index, assignment):
         client.stdin.write(f"set {index} {assignment}\n".encode())
         client.stdin.flush()
-        assert client.stdout.readline() == b"ok\n"
+        assert self.read_reply(client, "a property change") == b"ok\n"
 
     def activate(self, window):
         self.xdotool("windowactivate", "--sync", str(window))
@@ -258,8 +272,17 @@ class SessionTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertEqual(stderr, b"")
 
-    def focus_records(self, collector, seconds=1.5):
-        return [r for r in collector.collect(seconds) if r["event"] == "focus"]
+    def focus_records_until(self, collector, window, process):
+        """Activates `window` of `process` and returns the focus records
+        written before the one for it: the events before the activation were
+        all handled by then."""
+        self.x.activate(window)
+        records = []
+        while True:
+            record = collector.next_event("focus")
+            if record["process"] == process:
+                return records
+            records.append(record)
 
 
 class NoDisplay(unittest.TestCase):
@@ -312,8 +335,10 @@ class StartAndFocus(TwoXtermsTest):
         for window, cls, title in [(self.beta, "BetaTerm", "Beta window"),
                                    (self.alpha, "AlphaTerm", "Alpha window")]:
             self.x.activate(window)
-            focus = self.focus_records(collector)
-            self.assertEqual([(r["process"], r["window_title"]) for r in focus], [(cls, title)])
+            focus = collector.next_event("focus")
+            self.assertEqual((focus["process"], focus["window_title"]), (cls, title))
+        # A switch to a third application: no second record came for either.
+        self.assertEqual(self.focus_records_until(collector, self.two_windows[0], "TwoWindows"), [])
 
     def test_switching_between_windows_of_one_process_gives_none(self):
         first, second = self.two_windows
@@ -323,9 +348,7 @@ class StartAndFocus(TwoXtermsTest):
         self.x.activate(second)
         self.x.activate(first)
         self.x.activate(second)
-        self.assertEqual(self.focus_records(collector), [])
-        self.x.activate(self.alpha)  # the collector is still listening
-        self.assertEqual([r["process"] for r in self.focus_records(collector)], ["AlphaTerm"])
+        self.assertEqual(self.focus_records_until(collector, self.alpha, "AlphaTerm"), [])
 
     def test_a_changed_title_shows_at_the_next_sample(self):
         first, _ = self.two_windows
@@ -333,10 +356,11 @@ class StartAndFocus(TwoXtermsTest):
         collector, start = self.start()
         self.assertEqual(start["window_title"], "first")
         self.x.set_property(self.two, 0, prop("WM_NAME", "STRING", b"renamed"))
-        self.x.activate(self.alpha)
-        self.x.activate(first)
-        focus = self.focus_records(collector)
-        self.assertEqual([r["window_title"] for r in focus], ["Alpha window", "renamed"])
+        titles = []
+        for window in (self.alpha, first):
+            self.x.activate(window)
+            titles.append(collector.next_event("focus")["window_title"])
+        self.assertEqual(titles, ["Alpha window", "renamed"])
         self.x.set_property(self.two, 0, prop("WM_NAME", "STRING", b"first"))
 
     def test_refresh_records_with_nothing_changed_are_identical(self):
@@ -409,7 +433,7 @@ class Titles(SessionTest):
         for what, cls, window, title in windows:
             with self.subTest(what):
                 self.x.activate(window)
-                focus = collector.next_event("focus", timeout=3)
+                focus = collector.next_event("focus")
                 self.assertEqual((focus["process"], focus["window_title"]), (cls, title))
 
     def test_xterm_sets_a_compound_text_title(self):
@@ -454,7 +478,7 @@ class HostileTitles(SessionTest):
         for what, window, process, title in windows:
             with self.subTest(what):
                 self.x.activate(window)
-                focus = collector.next_event("focus", timeout=5)  # parsed strictly
+                focus = collector.next_event("focus")  # parsed strictly
                 if process is not None:
                     self.assertEqual(focus["process"], process)
                 if title is not None:
@@ -482,6 +506,73 @@ class LostDisplay(SessionTest):
             if refresh["process"] != "Unknown":
                 break
         self.assertEqual((refresh["process"], refresh["window_title"]), ("BackTerm", "Back again"))
+
+
+
+class SilentSocket:
+    """A listening socket in a display's place that accepts and never answers,
+    as a hung server or a dead forwarded display does."""
+
+    def __init__(self, display):
+        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.socket.bind(f"\0/tmp/.X11-unix/X{display[1:]}")  # found before the path socket
+        self.socket.listen(16)
+
+    def close(self):
+        self.socket.close()
+
+
+class HungDisplay(SessionTest):
+    def test_a_silent_display_after_a_loss_holds_no_record_up(self):
+        window = self.x.xterm("Alpha window", "AlphaTerm")
+        self.x.activate(window)
+        collector, start = self.start()
+        self.assertEqual(start["process"], "AlphaTerm")
+        self.x.kill_server()
+        silent = SilentSocket(self.x.display)
+        try:
+            # Each refresh tries the display again and still comes on time.
+            first = collector.next_event("refresh")
+            second = collector.next_event("refresh")
+            for record in (first, second):
+                self.assertEqual((record["process"], record["window_title"]), ("Unknown", ""))
+        finally:
+            silent.close()
+            self.x.start_server(self.x.display)
+
+    def test_a_stopped_server_lets_end_of_input_end_the_collector(self):
+        collector = self.x.collector()
+        self.addCleanup(collector.kill)
+        collector.next_event("start")
+        self.x.server.send_signal(signal.SIGSTOP)
+        try:
+            # Past the next refresh, whose sample then waits for the server
+            # (ending input must work whether or not it has begun).
+            time.sleep(REFRESH + 1)
+            status, stderr = collector.finish(timeout=DEADLINE)
+        finally:
+            self.x.server.send_signal(signal.SIGCONT)
+        self.assertEqual((status, stderr), (0, b""))
+
+
+class RefusingDisplay(unittest.TestCase):
+    """A server that admits only the holders of its cookie."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.x = XSession(window_manager=False, cookie=os.urandom(16).hex())
+        cls.addClassCleanup(cls.x.close)
+
+    def test_a_refusal_counts_as_no_display_and_stays_off_stderr(self):
+        collector = Collector(dict(self.x.env, XAUTHORITY="/nonexistent"))
+        try:
+            self.assertEqual(collector.next(), {
+                "error": "Accessibility permission is not granted; window titles cannot be read."})
+            self.assertEqual(collector.next()["process"], "Unknown")
+            status, stderr = collector.finish()
+            self.assertEqual((status, stderr), (0, b""))
+        finally:
+            collector.kill()
 
 
 if __name__ == "__main__":
