@@ -23,6 +23,43 @@ void appendUtf8(std::string& out, std::uint32_t c) {
     }
 }
 
+// Appends the well-formed UTF-8 sequences of `bytes` as they are, and U+FFFD
+// for each byte that does not begin one (iconv lets five-byte forms and values
+// above U+10FFFF through, so UTF-8 is checked here).
+void appendCheckedUtf8(std::string& out, std::string_view bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        std::size_t length = 0;
+        unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+        if (lead < 0x80) {
+            length = 1;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        }
+        bool wellFormed = length > 0 && i + length <= bytes.size();
+        for (std::size_t k = 1; wellFormed && k < length; ++k) {
+            const auto byte = static_cast<unsigned char>(bytes[i + k]);
+            wellFormed = k == 1 ? byte >= low && byte <= high : (byte & 0xC0) == 0x80;
+        }
+        if (wellFormed) {
+            out.append(bytes.substr(i, length));
+            i += length;
+        } else {
+            out += replacement;
+            ++i;
+        }
+    }
+}
+
 // A graphic character set that an escape sequence designates.
 struct Charset {
     const char* encoding = nullptr;  // iconv name; null: not mappable
@@ -109,7 +146,6 @@ const char* extendedEncoding(std::string_view name) {
     if (name == "koi8-r") return "KOI8-R";
     if (name == "big5-0") return "BIG5";
     if (name == "gbk-0") return "GBK";
-    if (name == "utf-8") return "UTF-8";
     return nullptr;
 }
 
@@ -152,7 +188,7 @@ std::string compoundTextToUtf8(std::string_view in) {
             } else if (mid == "%" && final == 'G') {  // UTF-8 up to ESC % @
                 std::size_t end = in.find("\x1B%@", i);
                 if (end == std::string_view::npos) end = n;
-                out.append(in.substr(i, end - i));
+                appendCheckedUtf8(out, in.substr(i, end - i));
                 i = end == n ? n : end + 3;
             } else if (mid == "%/" && final >= '0' && final <= '4' && i + 2 <= n) {
                 // Extended segment: two length bytes, "name" STX, then data.
@@ -166,7 +202,11 @@ std::string compoundTextToUtf8(std::string_view in) {
                     name += (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
                 }
                 std::string data(stx == std::string_view::npos ? std::string_view() : segment.substr(stx + 1));
-                if (!data.empty()) appendConverted(out, Charset{extendedEncoding(name)}, std::move(data));
+                if (name == "utf-8") {
+                    appendCheckedUtf8(out, data);
+                } else if (!data.empty()) {
+                    appendConverted(out, Charset{extendedEncoding(name)}, std::move(data));
+                }
                 i = end;
             }
             // Any other escape sequence is skipped.
