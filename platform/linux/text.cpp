@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/utf8.h"
+
 namespace x11 {
 namespace {
 
@@ -24,38 +26,22 @@ void appendUtf8(std::string& out, std::uint32_t c) {
 }
 
 // Appends the well-formed UTF-8 sequences of `bytes` as they are, and U+FFFD
-// for each byte that does not begin one (iconv lets five-byte forms and values
+// for each maximal ill-formed subpart (iconv lets five-byte forms and values
 // above U+10FFFF through, so UTF-8 is checked here).
 void appendCheckedUtf8(std::string& out, std::string_view bytes) {
     std::size_t i = 0;
     while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-        if (lead < 0x80) {
-            length = 1;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            out += bytes[i++];
+            continue;
         }
-        bool wellFormed = length > 0 && i + length <= bytes.size();
-        for (std::size_t k = 1; wellFormed && k < length; ++k) {
-            const auto byte = static_cast<unsigned char>(bytes[i + k]);
-            wellFormed = k == 1 ? byte >= low && byte <= high : (byte & 0xC0) == 0x80;
-        }
-        if (wellFormed) {
-            out.append(bytes.substr(i, length));
-            i += length;
+        const int length = platform::utf8Sequence(bytes, i);
+        if (length > 0) {
+            out.append(bytes.substr(i, static_cast<std::size_t>(length)));
+            i += static_cast<std::size_t>(length);
         } else {
             out += replacement;
-            ++i;
+            i += static_cast<std::size_t>(-length);
         }
     }
 }

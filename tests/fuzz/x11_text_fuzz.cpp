@@ -32,5 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Latin-1, the set in use until an escape designates another.
     if (!escapes && !high) FUZZ_CHECK(compound == input);
     if (!escapes && !c1) FUZZ_CHECK(compound == latin1);
+
+    // A UTF-8 segment to the end reads as UTF-8 does anywhere else.
+    const std::string_view utf8Segment = "\x1B%G";
+    if (input.starts_with(utf8Segment) && input.find('\x1B', utf8Segment.size()) == input.npos)
+        FUZZ_CHECK(compound == fuzz::wellFormedReading(input.substr(utf8Segment.size())));
     return 0;
 }
