@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -18,37 +19,6 @@ bool needsAttention(std::uint64_t word) {
     std::uint64_t below0x20 = (word - ones * 0x20) & ~word & highs;
     return (word & highs) || below0x20 || hasZeroByte(word ^ (ones * '"')) ||
            hasZeroByte(word ^ (ones * '\\'));
-}
-
-bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// Length of the well-formed UTF-8 sequence that starts at text[i] (lead byte
-// 0x80 or above), or, when it is ill-formed, minus the length of its maximal
-// ill-formed subpart (at least 1).
-int utf8Sequence(std::string_view text, std::size_t i) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    int length;
-    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return -1;
-    }
-    for (int k = 1; k < length; ++k) {
-        if (i + k >= text.size()) return -k;
-        auto byte = static_cast<unsigned char>(text[i + k]);
-        bool ok = k == 1 ? (byte >= low && byte <= high) : isContinuation(byte);
-        if (!ok) return -k;
-    }
-    return length;
 }
 
 }  // namespace
@@ -77,7 +47,7 @@ void appendJsonEscaped(std::string& out, std::string_view text) {
 
         auto byte = static_cast<unsigned char>(text[i]);
         if (byte >= 0x80) {
-            int length = utf8Sequence(text, i);
+            int length = platform::utf8Sequence(text, i);
             if (length > 0) {
                 out.append(text.data() + i, length);
                 i += length;

@@ -126,9 +126,12 @@ namespace eventType {
 inline constexpr int leftMouseDown = 1;
 inline constexpr int rightMouseDown = 3;
 inline constexpr int mouseMoved = 5;
+inline constexpr int leftMouseDragged = 6;   // moved with the left button held
+inline constexpr int rightMouseDragged = 7;  // moved with the right button held
 inline constexpr int keyDown = 10;
 inline constexpr int scrollWheel = 22;
 inline constexpr int otherMouseDown = 25;
+inline constexpr int otherMouseDragged = 27;  // moved with another button held
 }  // namespace eventType
 
 // Seconds since the last event of `type`, as the platform gives it (any double).

@@ -13,6 +13,12 @@ std::int64_t idleSeconds() {
         secondsSinceLastEventType(hidSystemState, eventType::leftMouseDown),
         secondsSinceLastEventType(hidSystemState, eventType::rightMouseDown),
         secondsSinceLastEventType(hidSystemState, eventType::scrollWheel),
+        // Moving with a button held is a drag, not a move; a middle click is
+        // another button's press.
+        secondsSinceLastEventType(hidSystemState, eventType::leftMouseDragged),
+        secondsSinceLastEventType(hidSystemState, eventType::rightMouseDragged),
+        secondsSinceLastEventType(hidSystemState, eventType::otherMouseDragged),
+        secondsSinceLastEventType(hidSystemState, eventType::otherMouseDown),
     };
     // An ordered comparison: a reading that is not a number never replaces,
     // and a first reading that is not a number is never replaced.

@@ -11,6 +11,8 @@ packages=(
   libgtest-dev python3 xvfb openbox xterm xdotool x11-utils xfonts-base
   # benchmarks
   libbenchmark-dev xprintidle strace time
+  # fuzzing (clang with its libFuzzer runtime)
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -32,7 +32,9 @@ protected:
 const std::vector<std::string> readingsBeforeWorkspace = {
     "secondsSinceLastEventType(1,10)", "secondsSinceLastEventType(1,5)",
     "secondsSinceLastEventType(1,1)",  "secondsSinceLastEventType(1,3)",
-    "secondsSinceLastEventType(1,22)", "counterForEventType(1,10)",
+    "secondsSinceLastEventType(1,22)", "secondsSinceLastEventType(1,6)",
+    "secondsSinceLastEventType(1,7)",  "secondsSinceLastEventType(1,27)",
+    "secondsSinceLastEventType(1,25)", "counterForEventType(1,10)",
     "counterForEventType(1,1)",        "counterForEventType(1,3)",
     "counterForEventType(1,25)",       "frontmostApplication",
 };
@@ -78,8 +80,9 @@ TEST_F(Collector, TriggersSampleWithTheirEventNames) {
 }
 
 TEST_F(Collector, RecordWithEveryFallbackTaken) {
-    d().idle = {{keyDown, 12.7}, {mouseMoved, 30}, {leftMouseDown, 99}, {rightMouseDown, 99},
-                {scrollWheel, 99}};
+    d().idle = {{keyDown, 12.7},       {mouseMoved, 30},         {leftMouseDown, 99},
+                {rightMouseDown, 99},  {scrollWheel, 99},        {leftMouseDragged, 99},
+                {rightMouseDragged, 99}, {otherMouseDragged, 99}, {otherMouseDown, 99}};
     d().counters = {{keyDown, 7}, {leftMouseDown, 0xFFFFFFFF}, {rightMouseDown, 0xFFFFFFFF},
                     {otherMouseDown, 2}};
     d().frontmost = app(std::nullopt, std::nullopt, 0);
@@ -157,8 +160,9 @@ TEST_F(Collector, NamelessApplicationIsAskedForAsUnknown) {
 }
 
 TEST_F(Collector, NoFrontmostApplicationReadsOnlyInputActivity) {
-    d().idle = {{keyDown, 4}, {mouseMoved, 4}, {leftMouseDown, 4}, {rightMouseDown, 4},
-                {scrollWheel, 4}};
+    d().idle = {{keyDown, 4},          {mouseMoved, 4},         {leftMouseDown, 4},
+                {rightMouseDown, 4},   {scrollWheel, 4},        {leftMouseDragged, 4},
+                {rightMouseDragged, 4}, {otherMouseDragged, 4}, {otherMouseDown, 4}};
     d().counters = {{keyDown, 1}};
     emitSample("refresh");
     EXPECT_EQ(d().calls, then(readingsBeforeWorkspace, {"writeStandardOutput"}));
@@ -168,8 +172,9 @@ TEST_F(Collector, NoFrontmostApplicationReadsOnlyInputActivity) {
 }
 
 TEST_F(Collector, LargestTotalsAndIdleAreWrittenInFull) {
-    d().idle = {{keyDown, 1e300}, {mouseMoved, 1e300}, {leftMouseDown, 1e300},
-                {rightMouseDown, 1e300}, {scrollWheel, 1e300}};
+    d().idle = {{keyDown, 1e300},          {mouseMoved, 1e300},        {leftMouseDown, 1e300},
+                {rightMouseDown, 1e300},   {scrollWheel, 1e300},       {leftMouseDragged, 1e300},
+                {rightMouseDragged, 1e300}, {otherMouseDragged, 1e300}, {otherMouseDown, 1e300}};
     d().counters = {{keyDown, 0xFFFFFFFF}, {leftMouseDown, 0xFFFFFFFF},
                     {rightMouseDown, 0xFFFFFFFF}, {otherMouseDown, 0xFFFFFFFF}};
     emitSample("refresh");

@@ -14,7 +14,9 @@ constexpr double tiny = std::numeric_limits<double>::denorm_min();
 
 struct IdleCase {
     const char* name;
-    std::array<double, 5> readings;  // key, moved, left, right, scroll
+    // key, moved, left, right, scroll, left dragged, right dragged, other
+    // dragged, other down
+    std::array<double, 9> readings;
     std::int64_t expected;
 };
 
@@ -22,38 +24,50 @@ class IdleSeconds : public DesktopTest, public ::testing::WithParamInterface<Idl
 
 TEST_P(IdleSeconds, TakesTheSmallestReadingInWholeSeconds) {
     const auto& r = GetParam().readings;
-    d().idle = {{keyDown, r[0]}, {mouseMoved, r[1]}, {leftMouseDown, r[2]},
-                {rightMouseDown, r[3]}, {scrollWheel, r[4]}};
+    d().idle = {{keyDown, r[0]},          {mouseMoved, r[1]},        {leftMouseDown, r[2]},
+                {rightMouseDown, r[3]},   {scrollWheel, r[4]},       {leftMouseDragged, r[5]},
+                {rightMouseDragged, r[6]}, {otherMouseDragged, r[7]}, {otherMouseDown, r[8]}};
     EXPECT_EQ(idleSeconds(), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Readings, IdleSeconds,
     ::testing::Values(
-        IdleCase{"smallestTruncated", {30.2, 4.9, 100.0, 7.0, 3.5}, 3},
-        IdleCase{"underOneSecond", {0.4, 0.4, 0.4, 0.4, 0.4}, 0},
-        IdleCase{"fractionDropped", {59.999, 60, 61, 62, 63}, 59},
-        IdleCase{"firstNotANumber", {nan, 1, 2, 3, 4}, 0},
-        IdleCase{"laterNotANumberPassedOver", {10.5, nan, 20, 30, 40}, 10},
-        IdleCase{"negativeAnywhere", {10, 20, -1, 30, 40}, 0},
-        IdleCase{"negativeZero", {-0.0, 20, 30, 40, 50}, 0},
-        IdleCase{"allInfinite", {inf, inf, inf, inf, inf}, 0},
-        IdleCase{"oneFinite", {inf, inf, inf, 7.9, inf}, 7},
-        IdleCase{"subnormal", {tiny, 5, 5, 5, 5}, 0},
-        IdleCase{"justBelow2To63", {9223372036854774784.0, inf, inf, inf, inf},
+        IdleCase{"smallestTruncated", {30.2, 4.9, 100.0, 7.0, 3.5, 50, 50, 50, 50}, 3},
+        IdleCase{"underOneSecond", {0.4, 0.4, 0.4, 0.4, 0.4, 0.4, 0.4, 0.4, 0.4}, 0},
+        IdleCase{"fractionDropped", {59.999, 60, 61, 62, 63, 64, 65, 66, 67}, 59},
+        IdleCase{"firstNotANumber", {nan, 1, 2, 3, 4, 5, 6, 7, 8}, 0},
+        IdleCase{"laterNotANumberPassedOver", {10.5, nan, 20, 30, 40, nan, nan, nan, nan}, 10},
+        IdleCase{"negativeAnywhere", {10, 20, -1, 30, 40, 50, 60, 70, 80}, 0},
+        IdleCase{"negativeZero", {-0.0, 20, 30, 40, 50, 60, 70, 80, 90}, 0},
+        IdleCase{"allInfinite", {inf, inf, inf, inf, inf, inf, inf, inf, inf}, 0},
+        IdleCase{"oneFinite", {inf, inf, inf, 7.9, inf, inf, inf, inf, inf}, 7},
+        // A long drag: the pointer stopped moving freely long ago, and the
+        // buttons were pressed long ago, but the drag is still going.
+        IdleCase{"leftDragSmallest", {300, 300, 300, 300, 300, 2.5, 300, 300, 300}, 2},
+        IdleCase{"rightDragSmallest", {300, 300, 300, 300, 300, 300, 1.2, 300, 300}, 1},
+        IdleCase{"otherDragSmallest", {300, 300, 300, 300, 300, 300, 300, 4.7, 300}, 4},
+        IdleCase{"middleClickSmallest", {300, 300, 300, 300, 300, 300, 300, 300, 6.1}, 6},
+        IdleCase{"lastReadingNegative", {10, 20, 30, 40, 50, 60, 70, 80, -5}, 0},
+        IdleCase{"subnormal", {tiny, 5, 5, 5, 5, 5, 5, 5, 5}, 0},
+        IdleCase{"justBelow2To63",
+                 {9223372036854774784.0, inf, inf, inf, inf, inf, inf, inf, inf},
                  9223372036854774784},
-        IdleCase{"2To63AndBeyond", {9223372036854775808.0, 1e300, inf, inf, inf},
+        IdleCase{"2To63AndBeyond",
+                 {9223372036854775808.0, 1e300, inf, inf, inf, inf, inf, inf, inf},
                  std::numeric_limits<std::int64_t>::max()}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class InputActivity : public DesktopTest {};
 
-TEST_F(InputActivity, ReadsTheFiveIdleTypesInOrderBeforeComparing) {
+TEST_F(InputActivity, ReadsTheNineIdleTypesInOrderBeforeComparing) {
     idleSeconds();
     EXPECT_EQ(d().calls, (std::vector<std::string>{
                              "secondsSinceLastEventType(1,10)", "secondsSinceLastEventType(1,5)",
                              "secondsSinceLastEventType(1,1)", "secondsSinceLastEventType(1,3)",
-                             "secondsSinceLastEventType(1,22)"}));
+                             "secondsSinceLastEventType(1,22)", "secondsSinceLastEventType(1,6)",
+                             "secondsSinceLastEventType(1,7)", "secondsSinceLastEventType(1,27)",
+                             "secondsSinceLastEventType(1,25)"}));
 }
 
 struct CountCase {

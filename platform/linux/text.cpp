@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/utf8.h"
+
 namespace x11 {
 namespace {
 
@@ -20,6 +22,27 @@ void appendUtf8(std::string& out, std::uint32_t c) {
         out += static_cast<char>(0xE0 | (c >> 12));
         out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Appends the well-formed UTF-8 sequences of `bytes` as they are, and U+FFFD
+// for each maximal ill-formed subpart (iconv lets five-byte forms and values
+// above U+10FFFF through, so UTF-8 is checked here).
+void appendCheckedUtf8(std::string& out, std::string_view bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            out += bytes[i++];
+            continue;
+        }
+        const int length = platform::utf8Sequence(bytes, i);
+        if (length > 0) {
+            out.append(bytes.substr(i, static_cast<std::size_t>(length)));
+            i += static_cast<std::size_t>(length);
+        } else {
+            out += replacement;
+            i += static_cast<std::size_t>(-length);
+        }
     }
 }
 
@@ -109,7 +132,6 @@ const char* extendedEncoding(std::string_view name) {
     if (name == "koi8-r") return "KOI8-R";
     if (name == "big5-0") return "BIG5";
     if (name == "gbk-0") return "GBK";
-    if (name == "utf-8") return "UTF-8";
     return nullptr;
 }
 
@@ -152,7 +174,7 @@ std::string compoundTextToUtf8(std::string_view in) {
             } else if (mid == "%" && final == 'G') {  // UTF-8 up to ESC % @
                 std::size_t end = in.find("\x1B%@", i);
                 if (end == std::string_view::npos) end = n;
-                out.append(in.substr(i, end - i));
+                appendCheckedUtf8(out, in.substr(i, end - i));
                 i = end == n ? n : end + 3;
             } else if (mid == "%/" && final >= '0' && final <= '4' && i + 2 <= n) {
                 // Extended segment: two length bytes, "name" STX, then data.
@@ -166,7 +188,11 @@ std::string compoundTextToUtf8(std::string_view in) {
                     name += (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
                 }
                 std::string data(stx == std::string_view::npos ? std::string_view() : segment.substr(stx + 1));
-                if (!data.empty()) appendConverted(out, Charset{extendedEncoding(name)}, std::move(data));
+                if (name == "utf-8") {
+                    appendCheckedUtf8(out, data);
+                } else if (!data.empty()) {
+                    appendConverted(out, Charset{extendedEncoding(name)}, std::move(data));
+                }
                 i = end;
             }
             // Any other escape sequence is skipped.

@@ -13,6 +13,11 @@ using macos::cf;
 
 static_assert(axSuccess == kAXErrorSuccess);
 
+// How long one read waits for an application's answer. An application that
+// does not answer would otherwise hold the main thread, and with it every
+// sample, for the system's default of several seconds per read.
+constexpr float messagingTimeoutSeconds = 0.5f;
+
 bool hasType(CFTypeRef object, CFTypeID type) {
     return object != nullptr && CFGetTypeID(object) == type;
 }
@@ -21,8 +26,15 @@ bool hasType(CFTypeRef object, CFTypeID type) {
 
 bool accessibilityTrusted() { return AXIsProcessTrusted(); }
 
+// The timeout holds for reads through this element. An application that does
+// not answer fails its first such read within the timeout, and no window
+// element is read from it then. Setting the timeout fails only for an element
+// that is not valid, whose reads fail at once anyway, so the result is unused.
 Handle createApplicationElement(std::int32_t pid) {
-    return adopt(AXUIElementCreateApplication(pid));
+    Handle element = adopt(AXUIElementCreateApplication(pid));
+    (void)AXUIElementSetMessagingTimeout(static_cast<AXUIElementRef>(cf(element)),
+                                         messagingTimeoutSeconds);
+    return element;
 }
 
 int copyAttributeValue(const Handle& element, std::string_view attribute, Handle& value) {

@@ -11,9 +11,12 @@ static_assert(kCGEventSourceStateHIDSystemState == CGEventSourceStateID(hidSyste
 static_assert(kCGEventLeftMouseDown == CGEventType(eventType::leftMouseDown));
 static_assert(kCGEventRightMouseDown == CGEventType(eventType::rightMouseDown));
 static_assert(kCGEventMouseMoved == CGEventType(eventType::mouseMoved));
+static_assert(kCGEventLeftMouseDragged == CGEventType(eventType::leftMouseDragged));
+static_assert(kCGEventRightMouseDragged == CGEventType(eventType::rightMouseDragged));
 static_assert(kCGEventKeyDown == CGEventType(eventType::keyDown));
 static_assert(kCGEventScrollWheel == CGEventType(eventType::scrollWheel));
 static_assert(kCGEventOtherMouseDown == CGEventType(eventType::otherMouseDown));
+static_assert(kCGEventOtherMouseDragged == CGEventType(eventType::otherMouseDragged));
 
 }  // namespace
 

@@ -18,6 +18,11 @@ std::optional<std::string> text(NSString* string) {
     return macos::utf8((__bridge CFStringRef)string);
 }
 
+// The activity that keeps the process from being napped while it runs. A
+// napped process's timers are throttled and the refreshes drift far apart; the
+// activity ends only when this reference goes, which is never.
+id<NSObject> wakefulActivity = nil;
+
 }  // namespace
 
 std::optional<Application> frontmostApplication() {
@@ -67,6 +72,13 @@ void scheduleRepeatingTimer(double interval, Trigger trigger) {
     }
 }
 
-void runMainLoop() { [NSRunLoop.mainRunLoop run]; }
+void runMainLoop() {
+    @autoreleasepool {
+        wakefulActivity = [NSProcessInfo.processInfo
+            beginActivityWithOptions:NSActivityUserInitiatedAllowingIdleSystemSleep
+                              reason:@"Sampling the frontmost application every few seconds"];
+    }
+    [NSRunLoop.mainRunLoop run];
+}
 
 }  // namespace platform

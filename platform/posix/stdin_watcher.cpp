@@ -4,6 +4,9 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#ifdef __APPLE__
+#include <sys/select.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -59,10 +62,24 @@ const bool standardDescriptorsOpen = [] {
 std::atomic<platform::ReadabilityHandler> installed{nullptr};
 std::atomic<bool> watching{false};
 
+// Waits until `fd` has data or its end to read, or the wait fails. False only
+// when a signal cut the wait short.
+bool waitReadable(int fd) {
+#ifdef __APPLE__
+    // poll() on macOS returns at once for a terminal device; select() waits.
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(fd, &readable);
+    return !(select(fd + 1, &readable, nullptr, nullptr, nullptr) < 0 && errno == EINTR);
+#else
+    pollfd pfd{fd, POLLIN, 0};
+    return !(poll(&pfd, 1, -1) < 0 && errno == EINTR);
+#endif
+}
+
 void watch(platform::InputHandle input) {
-    pollfd pfd{input.fd, POLLIN, 0};
     for (;;) {
-        if (poll(&pfd, 1, -1) < 0 && errno == EINTR) continue;
+        if (!waitReadable(input.fd)) continue;
         platform::ReadabilityHandler handler = installed.load();
         if (!handler) return;
         handler(input);
@@ -89,8 +106,7 @@ std::size_t availableData(InputHandle input) {
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             // The host made the pipe non-blocking: wait for data or its end.
-            pollfd pfd{input.fd, POLLIN, 0};
-            poll(&pfd, 1, -1);
+            waitReadable(input.fd);
             continue;
         }
         return 0;  // any other read error ends input: never spin on it
