@@ -31,6 +31,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"JIS X 0208 in GR", "\x1B$)B\xC6\xFC", "日"},
         Case{"Latin-1 comes back with its escape", "\x1B-F\xC5\x1B-A\xE9", "Εé"},
         Case{"UTF-8 segment", "a\x1B%G\xE2\x82\xAC\x1B%@b", "a€b"},
+        Case{"ill-formed UTF-8 segment", "\x1B%G}\xA9\xE2\x82\xAC\xE2\x82\x1B%@", "}\uFFFD€\uFFFD"},
+        Case{"extended UTF-8 segment beyond U+10FFFF", "\x1B%/1\x80\x8Autf-8\x02\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},
         Case{"extended segment", "\x1B%/1\x80\x89koi8-r\x02\xD0\xD2", "пр"},
         Case{"unknown 94x94 set: one U+FFFD a character", "\x1B$(Z!!\"\"\x1B(Bx", "\uFFFD\uFFFDx"},
         Case{"unmappable pair", "\x1B$(B\x7E\x7E", "\uFFFD"},
