@@ -331,7 +331,10 @@ std::optional<ActiveWindow> readActiveWindow(const WindowQuery& query) {
     ActiveWindow active;
     active.id = query.window;
     auto classProperty = readProperty(query.wmClass, &gone);
-    if (classProperty && classProperty->format == 8) active.wmClass = wmClassClass(classProperty->bytes);
+    if (classProperty && classProperty->format == 8) {
+        active.wmInstance = wmClassInstance(classProperty->bytes);
+        active.wmClass = wmClassClass(classProperty->bytes);
+    }
     active.applicationId = firstString(readProperty(query.applicationId, &gone));
     auto netNameProperty = readProperty(query.netName, &gone);
     auto nameProperty = readProperty(query.name, &gone);

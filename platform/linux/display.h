@@ -42,6 +42,7 @@ const InputTotals& inputTotals();
 struct ActiveWindow {
     std::uint32_t id = 0;
     std::int32_t pid = 0;
+    std::optional<std::string> wmInstance;     // the instance part of WM_CLASS
     std::optional<std::string> wmClass;        // the class part of WM_CLASS
     std::optional<std::string> applicationId;  // _GTK_APPLICATION_ID
     std::optional<std::string> title;          // UTF-8; none without a name property

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/linux/desktop_entries.h"
 #include "platform/linux/display.h"
 #include "platform/platform.h"
 
@@ -72,6 +73,13 @@ std::optional<Application> frontmostApplication() {
     if (!active) return std::nullopt;
     Application application;
     application.processIdentifier = active->pid;
+    // The application's desktop entry names it when it has one.
+    if (auto entry = desktop::matchDesktopEntry(
+            {active->wmInstance, active->wmClass, active->applicationId, active->pid})) {
+        application.localizedName = std::move(entry->name);
+        application.bundleIdentifier = std::move(entry->id);
+        return application;
+    }
     application.localizedName = active->wmClass;
     if (!application.localizedName && active->pid >= 1) {
         application.localizedName = x11::commandName(active->pid);
