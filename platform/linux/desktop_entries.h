@@ -23,9 +23,9 @@ namespace desktop {
 
 // What a window says about its application.
 struct WindowIdentity {
-    std::optional<std::string> instance;       // WM_CLASS instance
-    std::optional<std::string> windowClass;    // WM_CLASS class
-    std::optional<std::string> applicationId;  // _GTK_APPLICATION_ID
+    std::optional<std::string> instance{};       // WM_CLASS instance
+    std::optional<std::string> windowClass{};    // WM_CLASS class
+    std::optional<std::string> applicationId{};  // _GTK_APPLICATION_ID
     std::int32_t pid = 0;                      // below 1: unknown
 };
 
