@@ -72,6 +72,20 @@ void BM_buildIndex1000(benchmark::State& state) {
 }
 BENCHMARK(BM_buildIndex1000)->Unit(benchmark::kMillisecond);
 
+// The entries installed on this machine, for this environment.
+void BM_buildIndexThisMachine(benchmark::State& state) {
+    const auto dirs = desktop::applicationDirsFromEnvironment();
+    const auto locale = desktop::localeFromEnvironment();
+    std::size_t entries = 0;
+    for (auto _ : state) {
+        auto index = desktop::Index::build(dirs, locale);
+        entries = index.size();
+        benchmark::DoNotOptimize(entries);
+    }
+    state.counters["entries"] = static_cast<double>(entries);
+}
+BENCHMARK(BM_buildIndexThisMachine)->Unit(benchmark::kMillisecond);
+
 void lookup(benchmark::State& state, const desktop::WindowIdentity& window) {
     static const auto index = desktop::Index::build(tree().dirs(), desktop::parseLocale("de_DE.UTF-8"));
     if (!desktop::match(index, window, nullptr) && window.windowClass != "NoSuchApp") {

@@ -77,7 +77,9 @@ std::string_view trim(std::string_view s) {
 
 // The lines of a key file, as group headers and key=value pairs. Comments,
 // blank lines and lines of neither kind are passed over; a final line needs
-// no line feed; a carriage return before a line feed is dropped.
+// no line feed; a carriage return before a line feed is dropped. Only keys
+// that start with one of `initials` are looked at: most lines of a desktop
+// file are translations of keys no one here reads.
 struct KeyLine {
     bool header = false;
     std::string_view group;  // the group of a key, or the header's group
@@ -86,16 +88,18 @@ struct KeyLine {
 
 class KeyLines {
 public:
-    explicit KeyLines(std::string_view contents) : rest_(contents) {}
+    KeyLines(std::string_view contents, std::string_view initials) : rest_(contents), initials_(initials) {}
 
     bool next(KeyLine& out) {
         while (!rest_.empty()) {
             std::size_t end = rest_.find('\n');
             std::string_view line = rest_.substr(0, end);
             rest_ = end == std::string_view::npos ? std::string_view{} : rest_.substr(end + 1);
-            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+            while (!line.empty() && isBlank(line.front())) line.remove_prefix(1);
+            if (line.empty()) continue;
+            if (line.front() != '[' && initials_.find(line.front()) == std::string_view::npos) continue;
+            if (line.back() == '\r') line.remove_suffix(1);
             line = trim(line);
-            if (line.empty() || line.front() == '#') continue;
             if (line.front() == '[') {
                 std::size_t close = line.find(']');
                 // The keys after a broken header belong to no group.
@@ -115,6 +119,7 @@ public:
 
 private:
     std::string_view rest_;
+    std::string_view initials_;
     std::string_view group_;
     bool inGroup_ = false;  // keys before any group belong to none
 };
@@ -167,7 +172,7 @@ ParsedFile parse(std::string_view contents, const std::vector<std::string>& name
     std::array<std::string_view, 6> name{};  // one for each of `names` (at most 5), by index
     std::array<bool, 6> hasName{};
     std::string_view type, hidden, wmClass;
-    KeyLines lines(contents);
+    KeyLines lines(contents, "NTHS");  // Name, Type, Hidden, StartupWMClass
     KeyLine line;
     while (lines.next(line)) {
         if (line.group != mainGroup) continue;
@@ -207,7 +212,9 @@ bool readRegularFile(int dirFd, const char* name, std::string& out) {
         static_cast<std::size_t>(status.st_size) > maxFileSize) {
         return false;
     }
-    out.resize(static_cast<std::size_t>(status.st_size) + 1);
+    // As long as it was when opened: a file being written is read again
+    // when its watch says it has changed.
+    out.resize(static_cast<std::size_t>(status.st_size));
     std::size_t length = 0;
     while (length < out.size()) {
         ssize_t got = ::read(fd.get(), out.data() + length, out.size() - length);
@@ -216,7 +223,6 @@ bool readRegularFile(int dirFd, const char* name, std::string& out) {
         if (got == 0) break;
         length += static_cast<std::size_t>(got);
     }
-    if (length > maxFileSize) return false;  // grew meanwhile
     out.resize(length);
     return true;
 }
@@ -322,7 +328,7 @@ ParsedFile parseDesktopFile(std::string_view contents, const Locale& locale) {
 
 std::optional<std::string> flatpakApplicationId(std::string_view contents) {
     std::optional<std::string> id;
-    KeyLines lines(contents);
+    KeyLines lines(contents, "n");
     KeyLine line;
     while (lines.next(line)) {
         if (!line.header && line.group == "Application" && line.key == "name") id = unescape(line.value);
@@ -506,23 +512,35 @@ struct LiveIndex::Watches {
     void watchMissing(const std::string& path) {
         if (!fd) return;
         if (watchFolder(path) || !missing(errno)) return;
-        std::size_t slash = path.find_last_of('/');
-        if (slash == std::string::npos || slash == 0) return;
-        watchAncestor(path.substr(0, slash), path.substr(slash + 1));
-        watchFolder(path);  // it may have come meanwhile
+        if (auto [parent, name] = split(path); !name.empty()) {
+            watchAncestor(parent, name);
+            watchFolder(path);  // it may have come meanwhile
+        }
     }
 
     void watchAncestor(const std::string& path, const std::string& child) {
+        if (addAncestor(path, child) || !missing(errno)) return;
+        if (auto [parent, name] = split(path); !name.empty()) {
+            watchAncestor(parent, name);
+            addAncestor(path, child);  // it may have come meanwhile
+        }
+    }
+
+    bool addAncestor(const std::string& path, const std::string& child) {
         int wd = ::inotify_add_watch(fd.get(), path.c_str(), ancestorMask);
         if (wd >= 0) {
             ancestors.emplace(wd, child);
-            return;
+            return true;
         }
-        if (!missing(errno)) return lost(errno);
+        lost(errno);
+        return false;
+    }
+
+    // "/a/b" → {"/a", "b"}; "/a" → {"/", "a"}; no name for "/" or a relative path.
+    static std::pair<std::string, std::string> split(const std::string& path) {
         std::size_t slash = path.find_last_of('/');
-        if (slash == std::string::npos || slash == 0) return;
-        watchAncestor(path.substr(0, slash), path.substr(slash + 1));
-        if ((wd = ::inotify_add_watch(fd.get(), path.c_str(), ancestorMask)) >= 0) ancestors.emplace(wd, child);
+        if (slash == std::string::npos || slash + 1 == path.size()) return {};
+        return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
     }
 
     // Reads every event queued; true when one of them may change the index.

@@ -67,7 +67,7 @@ std::string desktopFileId(std::string_view relativePath);
 
 // One desktop file, read: `claimsId` when it has a [Desktop Entry] group (a
 // file without one is broken and does not take its ID from a later
-// directory); `entry` when it is a visible application with a name.
+// directory); `application` when it is an entry that names a window.
 struct ParsedFile {
     bool claimsId = false;
     bool application = false;  // Type=Application, not Hidden=true, a non-empty Name
