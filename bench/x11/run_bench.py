@@ -38,7 +38,8 @@ def build_sample_loop(directory):
     """The sampling path alone, linked from the collector's build directory."""
     build = os.path.dirname(COLLECTOR)
     libraries = [os.path.join(build, path) for path in (
-        "libcollector_core.a", "platform/linux/libplatform_linux.a", "libplatform_posix.a", "libplatform_text.a")]
+        "libcollector_core.a", "platform/linux/libplatform_linux.a", "platform/linux/libplatform_linux_desktop.a",
+        "libplatform_posix.a", "libplatform_text.a")]
     flags = subprocess.run(["pkg-config", "--libs", "xcb", "xcb-screensaver", "xcb-xinput", "xcb-res"],
                            check=True, capture_output=True, text=True).stdout.split()
     binary = os.path.join(directory, "sample_loop")

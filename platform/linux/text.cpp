@@ -244,4 +244,10 @@ std::optional<std::string> wmClassClass(std::string_view bytes) {
     return std::string(cls);
 }
 
+std::optional<std::string> wmClassInstance(std::string_view bytes) {
+    std::string_view instance = bytes.substr(0, bytes.find('\0'));
+    if (instance.empty()) return std::nullopt;
+    return std::string(instance);
+}
+
 }  // namespace x11

@@ -18,4 +18,8 @@ std::string compoundTextToUtf8(std::string_view bytes);
 // a missing final NUL and extra strings after the class.
 std::optional<std::string> wmClassClass(std::string_view bytes);
 
+// The instance part of a WM_CLASS value, or none when it is empty. Without
+// any NUL the whole value is the instance.
+std::optional<std::string> wmClassInstance(std::string_view bytes);
+
 }  // namespace x11

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/linux/desktop_entries.h"
 #include "platform/linux/window_system.h"
 #include "platform/platform.h"
 
@@ -73,6 +74,13 @@ std::optional<Application> frontmostApplication() {
     if (!active) return std::nullopt;
     Application application;
     application.processIdentifier = active->pid;
+    // The application's desktop entry names it when it has one.
+    if (auto entry = desktop::matchDesktopEntry(
+            {active->instance, active->windowClass, active->applicationId, active->pid})) {
+        application.localizedName = std::move(entry->name);
+        application.bundleIdentifier = std::move(entry->id);
+        return application;
+    }
     application.localizedName = active->windowClass;
     if (!application.localizedName && active->pid >= 1) {
         application.localizedName = linux_desktop::commandName(active->pid);

@@ -61,4 +61,12 @@ TEST(WmClass, TakesTheSecondStringDefensively) {
     EXPECT_EQ(x11::wmClassClass(""), std::nullopt);
 }
 
+TEST(WmClass, TakesTheFirstStringAsTheInstance) {
+    EXPECT_EQ(x11::wmClassInstance("xterm\0XTerm\0"s), "xterm");
+    EXPECT_EQ(x11::wmClassInstance("i\0Cls\0extra\0more"s), "i");
+    EXPECT_EQ(x11::wmClassInstance("lonely"), "lonely");                 // no NUL at all
+    EXPECT_EQ(x11::wmClassInstance("\0Cls\0"s), std::nullopt);          // empty instance
+    EXPECT_EQ(x11::wmClassInstance(""), std::nullopt);
+}
+
 }  // namespace

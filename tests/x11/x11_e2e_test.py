@@ -259,10 +259,10 @@ class SessionTest(unittest.TestCase):
         cls.x = XSession()
         cls.addClassCleanup(cls.x.close)
 
-    def start(self):
-        """A collector whose start record has been read; finished cleanly at
-        the end of the test."""
-        collector = self.x.collector()
+    def start(self, env=None):
+        """A collector (with `env`, else the session's environment) whose start
+        record has been read; finished cleanly at the end of the test."""
+        collector = Collector(env) if env else self.x.collector()
         self.addCleanup(collector.kill)
         self.addCleanup(self.assert_clean_exit, collector)
         return collector, collector.next_event("start")
@@ -483,6 +483,65 @@ class HostileTitles(SessionTest):
                     self.assertEqual(focus["process"], process)
                 if title is not None:
                     self.assertEqual(focus["window_title"], title)
+
+
+class DesktopEntries(SessionTest):
+    """The collector with data directories of its own: a system one holding a
+    test entry, and a data home whose applications/ folder does not exist
+    until a test makes it."""
+
+    ENTRY = ("[Desktop Entry]\nType=Application\nName=Entry Terminal\nName[de]=Eintrags-Terminal\n"
+             "Name[de_AT]=Terminal aus Wien\nStartupWMClass=EntryTerm\nExec=xterm\n")
+
+    def setUp(self):
+        data = tempfile.TemporaryDirectory(prefix="palvern-entries-")
+        self.addCleanup(data.cleanup)
+        self.home = os.path.join(data.name, "home")
+        system = os.path.join(data.name, "system")
+        os.makedirs(self.home)
+        os.makedirs(os.path.join(system, "applications", "palvern"))
+        with open(os.path.join(system, "applications", "palvern", "entry-term.desktop"), "w") as entry:
+            entry.write(self.ENTRY)
+        self.env = dict(self.x.env, XDG_DATA_HOME=self.home, XDG_DATA_DIRS=system,
+                        LC_ALL="de_DE.UTF-8", LANG="C")
+
+    def next_refresh(self, collector, process, deadline=30):
+        """The first refresh record naming `process`, within `deadline` seconds."""
+        end = time.monotonic() + deadline
+        while True:
+            record = collector.next_event("refresh", timeout=max(0.01, end - time.monotonic()))
+            if record["process"] == process:
+                return record
+
+    def test_an_entry_names_the_window_and_none_leaves_the_class(self):
+        entry = self.x.xterm("Entry window", "EntryTerm")
+        plain = self.x.xterm("Plain window", "PlainTerm")
+        self.x.activate(entry)
+        collector, start = self.start(self.env)
+        self.assertEqual((start["process"], start["bundle_id"], start["window_title"]),
+                         ("Eintrags-Terminal", "palvern-entry-term", "Entry window"))
+        self.x.activate(plain)
+        focus = collector.next_event("focus", timeout=30)
+        self.assertEqual((focus["process"], focus["bundle_id"]), ("PlainTerm", "PlainTerm"))
+        self.x.activate(entry)
+        focus = collector.next_event("focus", timeout=30)
+        self.assertEqual((focus["process"], focus["bundle_id"]), ("Eintrags-Terminal", "palvern-entry-term"))
+
+    def test_an_entry_installed_while_running_is_used_from_the_next_refresh(self):
+        late = self.x.xterm("Late window", "LateTerm")
+        self.x.activate(late)
+        collector, start = self.start(self.env)
+        self.assertEqual((start["process"], start["bundle_id"]), ("LateTerm", "LateTerm"))
+        # The data home's applications/ folder comes now; the file is renamed
+        # into place whole, as installers do.
+        applications = os.path.join(self.home, "applications")
+        os.makedirs(applications)
+        staging = os.path.join(self.home, "late.tmp")
+        with open(staging, "w") as entry:
+            entry.write("[Desktop Entry]\nType=Application\nName=Late\nName[de]=Spät\nStartupWMClass=LateTerm\n")
+        os.rename(staging, os.path.join(applications, "org.example.Late.desktop"))
+        refresh = self.next_refresh(collector, "Spät")
+        self.assertEqual((refresh["bundle_id"], refresh["window_title"]), ("org.example.Late", "Late window"))
 
 
 class LostDisplay(SessionTest):

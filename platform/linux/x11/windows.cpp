@@ -106,7 +106,10 @@ std::optional<ws::ActiveWindow> readActiveWindow(const WindowQuery& query) {
     ws::ActiveWindow active;
     active.id = query.window;
     auto classProperty = readProperty(query.wmClass, &gone);
-    if (classProperty && classProperty->format == 8) active.windowClass = wmClassClass(classProperty->bytes);
+    if (classProperty && classProperty->format == 8) {
+        active.instance = wmClassInstance(classProperty->bytes);
+        active.windowClass = wmClassClass(classProperty->bytes);
+    }
     active.applicationId = firstString(readProperty(query.applicationId, &gone));
     auto netNameProperty = readProperty(query.netName, &gone);
     auto nameProperty = readProperty(query.name, &gone);
