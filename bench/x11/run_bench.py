@@ -39,7 +39,7 @@ def build_sample_loop(directory):
     build = os.path.dirname(COLLECTOR)
     libraries = [os.path.join(build, path) for path in (
         "libcollector_core.a", "platform/linux/libplatform_linux.a", "libplatform_posix.a", "libplatform_text.a")]
-    flags = subprocess.run(["pkg-config", "--libs", "xcb", "xcb-screensaver", "xcb-xinput", "xcb-res"],
+    flags = subprocess.run(["pkg-config", "--libs", "xcb", "xcb-screensaver", "xcb-xinput", "xcb-res", "libsystemd"],
                            check=True, capture_output=True, text=True).stdout.split()
     binary = os.path.join(directory, "sample_loop")
     subprocess.run(["c++", "-std=c++20", "-O2", "-I", ROOT, "-o", binary, os.path.join(HERE, "sample_loop.cpp"),

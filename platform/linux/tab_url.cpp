@@ -4,12 +4,13 @@
 // documents shown in them on the accessibility bus, a D-Bus bus of its own
 // whose address the session bus gives. The lookup for one sample:
 //   1. the session has accessibility on (org.a11y.Status IsEnabled); the
-//      collector only reads this switch, it never sets it;
+//      collector only reads this switch, it never sets it, and reads it again
+//      only when the session bus signals a change;
 //   2. the browser's connection on the accessibility bus, by the process that
 //      owns the active window (the registry's applications, each asked for its
 //      process once; the answers are kept until the name leaves the bus);
-//   3. the application's windows, and among them the one marked ACTIVE (else
-//      the only one, else the one titled like the active window);
+//   3. the application's windows: the only one, else the one marked ACTIVE,
+//      else the one titled like the active window;
 //   4. that window's EMBEDS relation, which names the document shown;
 //   5. the document's attributes: DocURL, or else URI.
 // Every call waits at most for what is left of the sample's budget, and any
@@ -144,11 +145,32 @@ bool waitReady(sd_bus* bus, const Deadline& deadline) {
     }
 }
 
+// Accessibility on or off, as last read; none: to be read at the next sample.
+std::optional<bool> enabled;
+
+int forgetEnabled(sd_bus_message*, void*, sd_bus_error*) {
+    enabled.reset();
+    return 0;
+}
+
 Bus openSession(const Deadline& deadline) {
     sd_bus* raw = nullptr;
     if (sd_bus_open_user(&raw) < 0) return {};
     Bus bus(raw);
     if (!waitReady(raw, deadline)) return {};
+    // The switch is read again after it changes or its keeper is replaced.
+    // The matches are in place before the first read, which the bus answers
+    // after them.
+    if (sd_bus_match_signal_async(raw, nullptr, "org.a11y.Bus", "/org/a11y/bus",
+                                  "org.freedesktop.DBus.Properties", "PropertiesChanged", forgetEnabled,
+                                  nullptr, nullptr) < 0 ||
+        sd_bus_add_match_async(raw, nullptr,
+                               "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                               "member='NameOwnerChanged',arg0='org.a11y.Bus'",
+                               forgetEnabled, nullptr, nullptr) < 0) {
+        return {};
+    }
+    enabled.reset();
     return bus;
 }
 
@@ -192,11 +214,13 @@ bool enterVariant(sd_bus_message* message, const char* type) {
 }
 
 bool accessibilityEnabled(const Deadline& deadline) {
+    if (enabled) return *enabled;
     Message reply = call(session.get(), deadline, "org.a11y.Bus", "/org/a11y/bus",
                          "org.freedesktop.DBus.Properties", "Get", {"org.a11y.Status", "IsEnabled"});
-    int enabled = 0;
-    return reply && enterVariant(reply.get(), "b") &&
-           sd_bus_message_read_basic(reply.get(), 'b', &enabled) > 0 && enabled;
+    int value = 0;
+    if (!reply) return false;  // asked again next time
+    enabled = enterVariant(reply.get(), "b") && sd_bus_message_read_basic(reply.get(), 'b', &value) > 0 && value;
+    return *enabled;
 }
 
 // The session bus and the accessibility bus, connected now or before; false
@@ -275,21 +299,21 @@ std::optional<std::string> accessibleName(const Reference& object, const Deadlin
     return readString(reply.get());
 }
 
-// The application's window to read: the one marked active; else, when it
-// need not be marked, its only window or the one with the active window's
-// title. (A browser that has just started may mark none.)
+// The application's window to read: when it need not be marked active, its
+// only window; else the one marked active; else, when it need not be marked,
+// the one with the active window's title. (A browser that has just started
+// may mark none.)
 std::optional<Reference> chooseWindow(const std::string& application, bool mustBeActive,
                                       const std::optional<std::string>& title, const Deadline& deadline) {
     std::vector<Reference> windows = children({application, rootPath}, deadline);
     std::erase_if(windows, [&](const Reference& w) { return w.name != application; });
+    if (!mustBeActive && windows.size() == 1) return windows.front();
     for (const Reference& window : windows) {
         if (isActive(window, deadline)) {
             if (!mustBeActive || !title || accessibleName(window, deadline) == title) return window;
         }
     }
-    if (mustBeActive) return std::nullopt;
-    if (windows.size() == 1) return windows.front();
-    if (!title) return std::nullopt;
+    if (mustBeActive || !title) return std::nullopt;
     for (const Reference& window : windows) {
         if (accessibleName(window, deadline) == title) return window;
     }
