@@ -385,7 +385,11 @@ std::string accessibleTabUrl(std::int32_t pid, const std::optional<std::string>&
         // Without the process, only a window marked active (and titled like the
         // active window, where it has a title) is taken as the frontmost one.
         auto window = chooseWindow(application, pid < 1, windowTitle, deadline);
-        if (!window) continue;
+        if (!window) {
+            // Asked again next time, in case the name went unnoticed.
+            if (pid >= 1) processOfName.erase(application);
+            continue;
+        }
         auto document = shownDocument(*window, deadline);
         return document ? documentUrl(*document, deadline) : std::string();
     }
