@@ -110,6 +110,9 @@ Message call(sd_bus* bus, const Deadline& deadline, const char* destination, con
     sd_bus_message* raw = nullptr;
     if (sd_bus_message_new_method_call(bus, &raw, destination, path, interface, member) < 0) return {};
     Message request(raw);
+    // Nothing is started on the collector's behalf: a service that is not
+    // running is an error answer.
+    if (sd_bus_message_set_auto_start(raw, 0) < 0) return {};
     for (const char* arg : args) {
         if (sd_bus_message_append_basic(raw, 's', arg) < 0) return {};
     }

@@ -19,7 +19,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "x11"))
-from x11_e2e_test import Collector, XSession  # noqa: E402
+from x11_e2e_test import Collector, XSession, prop  # noqa: E402
 
 BROWSER_START = 120  # seconds: a browser starting on a loaded 2-core machine
 PAGES = {"Page One": "one.html", "Page Two": "two.html"}
@@ -43,6 +43,8 @@ class DesktopSession:
             raise
 
     def _start(self, accessibility):
+        """`accessibility`: the switch, True or False; None: no accessibility
+        bus at all."""
         self.folder = tempfile.TemporaryDirectory(prefix="palvern-url-")
         root = self.folder.name
         runtime = os.path.join(root, "run")
@@ -60,6 +62,8 @@ class DesktopSession:
                                start_new_session=True)
         self.processes.append(bus)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
+        if accessibility is None:
+            return
         self.spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
         self.wait(lambda: busctl(self.env, "call", "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
                                  "GetAddress", check=False).startswith('s "'), "the accessibility bus", 30)
@@ -304,6 +308,23 @@ class AccessibilityOff(UrlTest):
                          [("firefox-esr", ""), ("firefox-esr", "")])
         self.assertEqual(collector.finish(), (0, b""))
         self.assertEqual(self.s.accessibility_enabled(), "b false")
+
+
+class NoAccessibilityBus(UrlTest):
+    """A session bus that could start the accessibility bus on demand, but
+    none is running: the collector starts nothing."""
+    accessibility = None
+
+    def test_a_browser_in_front_starts_no_service(self):
+        _, (window,) = self.s.x.client([prop("WM_CLASS", "STRING", b"Navigator\0firefox-esr\0"),
+                                        prop("WM_NAME", "STRING", b"Page One")])
+        self.s.x.activate(window)
+        collector, start = self.start()
+        refresh = collector.next_event("refresh")
+        self.assertEqual([(r["bundle_id"], r["url"]) for r in (start, refresh)],
+                         [("firefox-esr", ""), ("firefox-esr", "")])
+        names = busctl(self.s.env, "list", "--no-legend", "--acquired")
+        self.assertNotIn("org.a11y.Bus", names)
 
 
 if __name__ == "__main__":
