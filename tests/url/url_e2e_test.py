@@ -135,8 +135,11 @@ class DesktopSession:
         return self.browser_window("Navigator")
 
     def chromium(self):
+        # Accessibility comes from the session's switch alone, as for a user
+        # (no flag forces it); without a keyring, no password prompt takes the
+        # focus.
         self.spawn(["chromium", "--no-sandbox", f"--user-data-dir={self.folder.name}/chromium",
-                    "--no-first-run", "--password-store=basic", "--force-renderer-accessibility",
+                    "--no-first-run", "--password-store=basic",
                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
                     "--disable-gpu", "--no-default-browser-check",
                     self.url("Page One"), self.url("Page Two")])
