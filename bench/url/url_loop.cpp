@@ -43,26 +43,32 @@ int main(int argc, char** argv) {
     emitSample("start");  // connects, and fills the process cache
     ws::dropSnapshot();
 
-    std::vector<double> samples;
+    // CPU time of samples alone, as the refresh trigger makes them.
     const double cpuStart = cpuMs();
     for (int i = 0; i < count; ++i) {
-        samples.push_back(elapsedUs([] { emitSample("refresh"); }));
+        emitSample("refresh");
         ws::dropSnapshot();
     }
     const double cpuPerSample = (cpuMs() - cpuStart) / count;
 
+    // Wall times of a sample and of a lookup alone, taken in turns so that
+    // both see the same load.
+    std::vector<double> samples;
     std::vector<double> lookups;
     std::string url;
-    const std::uint64_t callsStart = linux_desktop::accessibilityBusCalls();
+    std::uint64_t calls = 0;
     for (int i = 0; i < count; ++i) {
+        samples.push_back(elapsedUs([] { emitSample("refresh"); }));
+        ws::dropSnapshot();
         auto app = platform::frontmostApplication();
         const std::string bundleId = app && app->bundleIdentifier ? *app->bundleIdentifier : "";
         const std::string name = app && app->localizedName ? *app->localizedName : "Unknown";
+        const std::uint64_t before = linux_desktop::accessibilityBusCalls();
         lookups.push_back(elapsedUs([&] { url = platform::frontmostTabUrl(bundleId, name).value_or(""); }));
+        calls += linux_desktop::accessibilityBusCalls() - before;
         ws::dropSnapshot();
     }
-    const double callsPerLookup =
-        static_cast<double>(linux_desktop::accessibilityBusCalls() - callsStart) / count;
+    const double callsPerLookup = static_cast<double>(calls) / count;
 
     std::fprintf(figures, "url %s\ncpu_ms_per_sample %.4f\nsample_us_median %.1f\nurl_us_median %.1f\n"
                  "dbus_calls_per_url %.2f\n",
