@@ -52,5 +52,6 @@ std::uint32_t counterForEventType(int, int type) { return 1000u * type; }
 Handle createScript(const std::string&) { return {}; }
 Handle executeScript(const Handle&, Handle&) { return {}; }
 Handle stringValue(const Handle&) { return {}; }
+std::optional<std::string> frontmostTabUrl(std::string_view, std::string_view) { return std::nullopt; }
 
 }  // namespace platform

@@ -154,4 +154,18 @@ Handle executeScript(const Handle& script, Handle& errorInfo);
 // The text object of a script result, or empty when it has no text value.
 Handle stringValue(const Handle& result);
 
+// ---------------------------------------------------------------------------
+// The active tab's URL without a script.
+//
+// Each desktop answers the URL question its own way: macOS asks the browser
+// by script (above), Linux reads it from the accessibility bus, where the
+// browsers publish their documents. This one operation lets the URL probe
+// stay the same on both: a desktop whose browsers answer without a script
+// gives here the URL of the frontmost application's active tab, or the empty
+// text when that application is not a browser it knows or the URL cannot be
+// told now. None means that this desktop asks browsers by script (macOS
+// always returns none). Never waits long: a browser that does not answer in
+// time costs one empty URL.
+std::optional<std::string> frontmostTabUrl(std::string_view bundleId, std::string_view appName);
+
 }  // namespace platform

@@ -1,4 +1,5 @@
-// The active tab's URL of a supported browser, asked for through scripting.
+// The active tab's URL of a supported browser: the desktop's own answer where
+// it has one, else asked for through scripting.
 #include "core/collector.h"
 #include "probes/probes.h"
 
@@ -33,6 +34,7 @@ std::string runForText(const std::string& source) {
 }  // namespace
 
 std::string browserUrl(std::string_view bundleId, std::string_view appName) {
+    if (auto url = frontmostTabUrl(bundleId, appName)) return *url;
     if (!browserBundleIds.contains(bundleId)) return {};
     std::string source;
     if (bundleId == "com.apple.Safari") {

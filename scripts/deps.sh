@@ -6,9 +6,11 @@ set -euo pipefail
 packages=(
   # build
   g++ cmake make pkg-config
-  libxcb1-dev libxcb-screensaver0-dev libxcb-xinput-dev libxcb-res0-dev
+  libxcb1-dev libxcb-screensaver0-dev libxcb-xinput-dev libxcb-res0-dev libsystemd-dev
   # tests
   libgtest-dev python3 xvfb openbox xterm xdotool x11-utils xfonts-base
+  # tests of browser URLs: a session bus, the accessibility bus, busctl, browsers
+  dbus at-spi2-core systemd firefox-esr chromium
   # benchmarks
   libbenchmark-dev xprintidle strace time
   # fuzzing (clang with its libFuzzer runtime)

@@ -103,6 +103,40 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"resultWithoutText", true, false, true, nullptr, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A desktop that answers without a script: its answer is the URL, whatever the
+// table says, and no script is made.
+struct DesktopAnswerCase {
+    const char* name;
+    std::string bundleId;
+    std::string answer;
+};
+
+class DesktopAnswer : public BrowserUrl, public ::testing::WithParamInterface<DesktopAnswerCase> {};
+
+TEST_P(DesktopAnswer, IsTheUrlAndNoScriptRuns) {
+    const auto& c = GetParam();
+    d().tabUrl = c.answer;
+    d().scripts[safariScript] = {true, false, true, "https://from-a-script/"};
+    EXPECT_EQ(browserUrl(c.bundleId, "Name"), c.answer);
+    EXPECT_TRUE(d().calls.empty());
+    using Ask = std::pair<std::string, std::string>;
+    EXPECT_EQ(d().tabUrlAsks, std::vector<Ask>{Ask(c.bundleId, "Name")});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, DesktopAnswer,
+    ::testing::Values(DesktopAnswerCase{"tableMember", "com.apple.Safari", "https://a.example/"},
+                      DesktopAnswerCase{"notAMember", "firefox-esr", "file:///tmp/a.html"},
+                      DesktopAnswerCase{"emptyStopsTheScript", "com.apple.Safari", ""},
+                      DesktopAnswerCase{"emptyBundleId", "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BrowserUrl, WithoutADesktopAnswerTheScriptIsAsked) {
+    d().scripts[safariScript] = {true, false, true, "https://from-a-script/"};
+    EXPECT_EQ(browserUrl("com.apple.Safari", "Safari"), "https://from-a-script/");
+    EXPECT_EQ(d().tabUrlAsks.size(), 1u);
+}
+
 TEST_F(BrowserUrl, ErrorSlotIsNotReadForAResult) {
     d().scripts[safariScript] = {true, true, true, "https://x/"};
     browserUrl("com.apple.Safari", "Safari");

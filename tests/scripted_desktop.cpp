@@ -201,6 +201,11 @@ Handle executeScript(const Handle& script, Handle& errorInfo) {
     return make({Object::Kind::result, 0, {}, {}, outcome.resultText});
 }
 
+std::optional<std::string> frontmostTabUrl(std::string_view bundleId, std::string_view appName) {
+    current.tabUrlAsks.emplace_back(bundleId, appName);
+    return current.tabUrl;
+}
+
 Handle stringValue(const Handle& result) {
     log("stringValue");
     if (!result->resultText) return {};

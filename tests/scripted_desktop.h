@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -58,6 +59,9 @@ struct Desktop {
     std::map<int, Attributes> windows;                 // by window
     std::map<std::string, ScriptOutcome, std::less<>> scripts;  // missing: not created
     std::vector<std::size_t> stdinChunks;    // what availableData returns, in turn; then 0
+    // The desktop's own answer to the URL question; none: it asks browsers by
+    // script, as macOS does.
+    std::optional<std::string> tabUrl;
 
     // What the collector did.
     std::vector<std::string> calls;
@@ -67,6 +71,9 @@ struct Desktop {
     platform::Trigger timer = nullptr;
     double timerInterval = 0;
     platform::ReadabilityHandler readability = nullptr;
+    // The (bundle identifier, name) pairs the URL question was put with. Kept
+    // apart from `calls`: on a desktop that answers none it costs nothing.
+    std::vector<std::pair<std::string, std::string>> tabUrlAsks;
 
     // Object accounting.
     int handedOut = 0;

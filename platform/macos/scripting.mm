@@ -44,6 +44,9 @@ Handle executeScript(const Handle& script, Handle& errorInfo) {
     }
 }
 
+// Browsers on macOS are asked by script only.
+std::optional<std::string> frontmostTabUrl(std::string_view, std::string_view) { return std::nullopt; }
+
 Handle stringValue(const Handle& result) {
     @autoreleasepool {
         NSString* text = ((__bridge NSAppleEventDescriptor*)cf(result)).stringValue;

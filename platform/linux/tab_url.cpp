@@ -1,0 +1,419 @@
+// The active tab's URL on Linux, from the accessibility bus.
+//
+// Browsers that take part in accessibility publish their windows and the
+// documents shown in them on the accessibility bus, a D-Bus bus of its own
+// whose address the session bus gives. The lookup for one sample:
+//   1. the session has accessibility on (org.a11y.Status IsEnabled); the
+//      collector only reads this switch, it never sets it, and reads it again
+//      only when the session bus signals a change;
+//   2. the browser's connection on the accessibility bus, by the process that
+//      owns the active window (the registry's applications, each asked for its
+//      process once; the answers are kept until the name leaves the bus);
+//   3. the application's windows: the only one, else the one marked ACTIVE,
+//      else the one titled like the active window;
+//   4. that window's EMBEDS relation, which names the document shown;
+//   5. the document's attributes: DocURL, or else URI.
+// Every call waits at most for what is left of the sample's budget, and any
+// failure, refusal or reply of an unexpected form gives the empty text.
+#include "platform/linux/tab_url.h"
+
+#include <systemd/sd-bus.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "platform/linux/window_system.h"
+#include "platform/platform.h"
+
+namespace linux_desktop {
+namespace {
+
+// Desktop file IDs of the browsers, and the names their windows' classes and
+// toolkit ids give (the same but for case).
+constexpr std::array<std::string_view, 15> browserIds = {
+    "firefox",          "firefox-esr",          "org.mozilla.firefox",
+    "chromium",         "chromium-browser",     "org.chromium.Chromium",
+    "google-chrome",    "google-chrome-beta",   "com.google.Chrome",
+    "brave-browser",    "com.brave.Browser",    "microsoft-edge",
+    "com.microsoft.Edge", "vivaldi-stable",     "com.vivaldi.Vivaldi",
+};
+
+// What one sample may spend on the bus in all.
+constexpr std::chrono::microseconds sampleBudget{100'000};
+
+// Longer texts are not taken as a URL (a data: URL can run to megabytes).
+constexpr std::size_t longestUrl = 64 * 1024;
+
+// More entries than this in a list from the bus are not looked at.
+constexpr int longestList = 256;
+
+constexpr std::uint32_t stateActive = 1;      // bit in the first word of a state set
+constexpr std::uint32_t relationEmbeds = 13;  // the window shows this document
+
+constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
+constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
+
+struct BusClose {
+    void operator()(sd_bus* bus) const { sd_bus_close_unref(bus); }
+};
+using Bus = std::unique_ptr<sd_bus, BusClose>;
+
+struct MessageUnref {
+    void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
+};
+using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
+
+// An object on the accessibility bus.
+struct Reference {
+    std::string name;
+    std::string path;
+};
+
+class Deadline {
+public:
+    Deadline() : at_(std::chrono::steady_clock::now() + sampleBudget) {}
+    // Microseconds left; 0 once the budget is spent.
+    std::uint64_t left() const {
+        auto rest = std::chrono::duration_cast<std::chrono::microseconds>(
+            at_ - std::chrono::steady_clock::now());
+        return rest.count() > 0 ? static_cast<std::uint64_t>(rest.count()) : 0;
+    }
+
+private:
+    std::chrono::steady_clock::time_point at_;
+};
+
+std::uint64_t callsMade = 0;
+Bus session;
+Bus accessibility;
+std::map<std::string, std::int32_t, std::less<>> processOfName;  // unique names asked
+
+bool lowerEqual(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return lower(x) == lower(y);
+    });
+}
+
+// A method call with string arguments; the reply, or empty on any failure
+// (an error reply, no reply in time, a broken connection).
+Message call(sd_bus* bus, const Deadline& deadline, const char* destination, const char* path,
+             const char* interface, const char* member, std::initializer_list<const char*> args = {}) {
+    const std::uint64_t left = deadline.left();
+    if (left == 0) return {};  // sd-bus reads a zero timeout as its own default
+    sd_bus_message* raw = nullptr;
+    if (sd_bus_message_new_method_call(bus, &raw, destination, path, interface, member) < 0) return {};
+    Message request(raw);
+    // Nothing is started on the collector's behalf: a service that is not
+    // running is an error answer.
+    if (sd_bus_message_set_auto_start(raw, 0) < 0) return {};
+    for (const char* arg : args) {
+        if (sd_bus_message_append_basic(raw, 's', arg) < 0) return {};
+    }
+    sd_bus_message* reply = nullptr;
+    ++callsMade;
+    if (sd_bus_call(bus, raw, left, nullptr, &reply) < 0) return {};
+    return Message(reply);
+}
+
+// Processes what has arrived (signals, late replies) without waiting; false
+// when the connection has failed.
+bool drain(sd_bus* bus) {
+    for (int i = 0; i < 1000; ++i) {
+        int r = sd_bus_process(bus, nullptr);
+        if (r < 0) return false;
+        if (r == 0) break;
+    }
+    return sd_bus_is_open(bus) > 0;
+}
+
+// Drives a new connection through authentication and the bus's greeting, for
+// no longer than the deadline allows (sd-bus would otherwise wait for as long
+// as its own authentication timeout on the first call).
+bool waitReady(sd_bus* bus, const Deadline& deadline) {
+    for (;;) {
+        int ready = sd_bus_is_ready(bus);
+        if (ready != 0) return ready > 0;
+        int r = sd_bus_process(bus, nullptr);
+        if (r < 0) return false;
+        if (r > 0) continue;
+        const std::uint64_t left = deadline.left();
+        if (left == 0 || sd_bus_wait(bus, left) < 0) return false;
+    }
+}
+
+// Accessibility on or off, as last read; none: to be read at the next sample.
+std::optional<bool> enabled;
+
+int forgetEnabled(sd_bus_message*, void*, sd_bus_error*) {
+    enabled.reset();
+    return 0;
+}
+
+Bus openSession(const Deadline& deadline) {
+    sd_bus* raw = nullptr;
+    if (sd_bus_open_user(&raw) < 0) return {};
+    Bus bus(raw);
+    if (!waitReady(raw, deadline)) return {};
+    // The switch is read again after it changes or its keeper is replaced.
+    // The matches are in place before the first read, which the bus answers
+    // after them.
+    if (sd_bus_match_signal_async(raw, nullptr, "org.a11y.Bus", "/org/a11y/bus",
+                                  "org.freedesktop.DBus.Properties", "PropertiesChanged", forgetEnabled,
+                                  nullptr, nullptr) < 0 ||
+        sd_bus_add_match_async(raw, nullptr,
+                               "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                               "member='NameOwnerChanged',arg0='org.a11y.Bus'",
+                               forgetEnabled, nullptr, nullptr) < 0) {
+        return {};
+    }
+    enabled.reset();
+    return bus;
+}
+
+int onNameOwnerChanged(sd_bus_message* message, void*, sd_bus_error*) {
+    const char* name = nullptr;
+    const char* oldOwner = nullptr;
+    const char* newOwner = nullptr;
+    if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
+    if (*oldOwner) processOfName.erase(std::string(oldOwner));
+    if (*newOwner == '\0') processOfName.erase(std::string(name));
+    return 0;
+}
+
+Bus openAccessibility(const std::string& address, const Deadline& deadline) {
+    sd_bus* raw = nullptr;
+    if (sd_bus_new(&raw) < 0) return {};
+    Bus bus(raw);
+    if (sd_bus_set_address(raw, address.c_str()) < 0 || sd_bus_set_bus_client(raw, 1) < 0 ||
+        sd_bus_start(raw) < 0 || !waitReady(raw, deadline)) {
+        return {};
+    }
+    // Names that leave the bus leave the cache with them; the match is set up
+    // without waiting for its answer.
+    if (sd_bus_match_signal_async(raw, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                  "org.freedesktop.DBus", "NameOwnerChanged", onNameOwnerChanged,
+                                  nullptr, nullptr) < 0) {
+        return {};
+    }
+    return bus;
+}
+
+std::optional<std::string> readString(sd_bus_message* message) {
+    const char* text = nullptr;
+    if (sd_bus_message_read_basic(message, 's', &text) <= 0) return std::nullopt;
+    return std::string(text);
+}
+
+// A property's value of type `type` ('s' or 'b'), from a Properties.Get reply.
+bool enterVariant(sd_bus_message* message, const char* type) {
+    return sd_bus_message_enter_container(message, 'v', type) > 0;
+}
+
+bool accessibilityEnabled(const Deadline& deadline) {
+    if (enabled) return *enabled;
+    Message reply = call(session.get(), deadline, "org.a11y.Bus", "/org/a11y/bus",
+                         "org.freedesktop.DBus.Properties", "Get", {"org.a11y.Status", "IsEnabled"});
+    int value = 0;
+    if (!reply) return false;  // asked again next time
+    enabled = enterVariant(reply.get(), "b") && sd_bus_message_read_basic(reply.get(), 'b', &value) > 0 && value;
+    return *enabled;
+}
+
+// The session bus and the accessibility bus, connected now or before; false
+// when either cannot be had or accessibility is off.
+bool connect(const Deadline& deadline) {
+    if (session && !drain(session.get())) session.reset();
+    if (!session) session = openSession(deadline);
+    if (!session) return false;
+    if (!accessibilityEnabled(deadline)) {
+        if (sd_bus_is_open(session.get()) <= 0) session.reset();
+        return false;
+    }
+    if (accessibility && !drain(accessibility.get())) {
+        accessibility.reset();
+        processOfName.clear();
+    }
+    if (accessibility) return true;
+    processOfName.clear();
+    Message reply = call(session.get(), deadline, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress");
+    if (!reply) return false;
+    auto address = readString(reply.get());
+    if (!address || address->empty()) return false;
+    accessibility = openAccessibility(*address, deadline);
+    return accessibility != nullptr;
+}
+
+// The references of an a(so) reply.
+std::vector<Reference> readReferences(sd_bus_message* message) {
+    std::vector<Reference> references;
+    if (!message || sd_bus_message_enter_container(message, 'a', "(so)") <= 0) return {};
+    for (int i = 0; i < longestList && sd_bus_message_enter_container(message, 'r', "so") > 0; ++i) {
+        const char* name = nullptr;
+        const char* path = nullptr;
+        if (sd_bus_message_read(message, "so", &name, &path) < 0) return {};
+        references.push_back({name, path});
+        if (sd_bus_message_exit_container(message) < 0) return {};
+    }
+    return references;
+}
+
+std::vector<Reference> children(const Reference& object, const Deadline& deadline) {
+    Message reply = call(accessibility.get(), deadline, object.name.c_str(), object.path.c_str(),
+                         accessibleInterface, "GetChildren");
+    return readReferences(reply.get());
+}
+
+// The connection of process `pid` on the accessibility bus.
+std::optional<std::string> nameOfProcess(std::int32_t pid, const Deadline& deadline) {
+    for (const auto& [name, process] : processOfName) {
+        if (process == pid) return name;
+    }
+    for (const Reference& application : children({"org.a11y.atspi.Registry", rootPath}, deadline)) {
+        if (processOfName.contains(application.name)) continue;
+        Message reply = call(accessibility.get(), deadline, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                             "org.freedesktop.DBus", "GetConnectionUnixProcessID", {application.name.c_str()});
+        std::uint32_t process = 0;
+        if (!reply || sd_bus_message_read_basic(reply.get(), 'u', &process) <= 0) continue;
+        processOfName[application.name] = static_cast<std::int32_t>(process);
+        if (static_cast<std::int32_t>(process) == pid) return application.name;
+    }
+    return std::nullopt;
+}
+
+bool isActive(const Reference& window, const Deadline& deadline) {
+    Message reply = call(accessibility.get(), deadline, window.name.c_str(), window.path.c_str(),
+                         accessibleInterface, "GetState");
+    std::uint32_t first = 0;
+    return reply && sd_bus_message_enter_container(reply.get(), 'a', "u") > 0 &&
+           sd_bus_message_read_basic(reply.get(), 'u', &first) > 0 && (first >> stateActive & 1u);
+}
+
+std::optional<std::string> accessibleName(const Reference& object, const Deadline& deadline) {
+    Message reply = call(accessibility.get(), deadline, object.name.c_str(), object.path.c_str(),
+                         "org.freedesktop.DBus.Properties", "Get", {accessibleInterface, "Name"});
+    if (!reply || !enterVariant(reply.get(), "s")) return std::nullopt;
+    return readString(reply.get());
+}
+
+// The application's window to read: when it need not be marked active, its
+// only window; else the one marked active; else, when it need not be marked,
+// the one with the active window's title. (A browser that has just started
+// may mark none.)
+std::optional<Reference> chooseWindow(const std::string& application, bool mustBeActive,
+                                      const std::optional<std::string>& title, const Deadline& deadline) {
+    std::vector<Reference> windows = children({application, rootPath}, deadline);
+    std::erase_if(windows, [&](const Reference& w) { return w.name != application; });
+    if (!mustBeActive && windows.size() == 1) return windows.front();
+    for (const Reference& window : windows) {
+        if (isActive(window, deadline)) {
+            if (!mustBeActive || !title || accessibleName(window, deadline) == title) return window;
+        }
+    }
+    if (mustBeActive || !title) return std::nullopt;
+    for (const Reference& window : windows) {
+        if (accessibleName(window, deadline) == title) return window;
+    }
+    return std::nullopt;
+}
+
+// The document a window shows: the first target of its EMBEDS relation.
+std::optional<Reference> shownDocument(const Reference& window, const Deadline& deadline) {
+    Message reply = call(accessibility.get(), deadline, window.name.c_str(), window.path.c_str(),
+                         accessibleInterface, "GetRelationSet");
+    sd_bus_message* m = reply.get();
+    if (!m || sd_bus_message_enter_container(m, 'a', "(ua(so))") <= 0) return std::nullopt;
+    for (int i = 0; i < longestList && sd_bus_message_enter_container(m, 'r', "ua(so)") > 0; ++i) {
+        std::uint32_t type = 0;
+        if (sd_bus_message_read_basic(m, 'u', &type) <= 0) return std::nullopt;
+        if (type == relationEmbeds) {
+            std::vector<Reference> targets = readReferences(m);
+            if (targets.empty()) return std::nullopt;
+            return targets.front();
+        }
+        if (sd_bus_message_skip(m, "a(so)") < 0 || sd_bus_message_exit_container(m) < 0) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::string documentUrl(const Reference& document, const Deadline& deadline) {
+    Message reply = call(accessibility.get(), deadline, document.name.c_str(), document.path.c_str(),
+                         "org.a11y.atspi.Document", "GetAttributes");
+    sd_bus_message* m = reply.get();
+    if (!m || sd_bus_message_enter_container(m, 'a', "{ss}") <= 0) return {};
+    std::string docUrl;
+    std::string uri;
+    for (int i = 0; i < longestList && sd_bus_message_enter_container(m, 'e', "ss") > 0; ++i) {
+        const char* key = nullptr;
+        const char* value = nullptr;
+        if (sd_bus_message_read(m, "ss", &key, &value) < 0) return {};
+        if (std::string_view(key) == "DocURL") docUrl = value;
+        if (std::string_view(key) == "URI") uri = value;
+        if (sd_bus_message_exit_container(m) < 0) return {};
+    }
+    std::string url = docUrl.empty() ? uri : docUrl;
+    return url.size() <= longestUrl ? url : std::string();
+}
+
+// The applications to look in: the one of process `pid`, or every one.
+std::vector<std::string> applicationsOf(std::int32_t pid, const Deadline& deadline) {
+    if (pid >= 1) {
+        auto name = nameOfProcess(pid, deadline);
+        return name ? std::vector<std::string>{*name} : std::vector<std::string>{};
+    }
+    std::vector<std::string> names;
+    for (const Reference& application : children({"org.a11y.atspi.Registry", rootPath}, deadline)) {
+        names.push_back(application.name);
+    }
+    return names;
+}
+
+}  // namespace
+
+bool isAccessibleBrowser(std::string_view bundleId) {
+    return std::any_of(browserIds.begin(), browserIds.end(),
+                       [&](std::string_view id) { return lowerEqual(id, bundleId); });
+}
+
+std::string accessibleTabUrl(std::int32_t pid, const std::optional<std::string>& windowTitle) {
+    const Deadline deadline;
+    if (!connect(deadline)) return {};
+    for (const std::string& application : applicationsOf(pid, deadline)) {
+        // Without the process, only a window marked active (and titled like the
+        // active window, where it has a title) is taken as the frontmost one.
+        auto window = chooseWindow(application, pid < 1, windowTitle, deadline);
+        if (!window) {
+            // Asked again next time, in case the name went unnoticed.
+            if (pid >= 1) processOfName.erase(application);
+            continue;
+        }
+        auto document = shownDocument(*window, deadline);
+        return document ? documentUrl(*document, deadline) : std::string();
+    }
+    if (accessibility && sd_bus_is_open(accessibility.get()) <= 0) {
+        accessibility.reset();
+        processOfName.clear();
+    }
+    return {};
+}
+
+std::uint64_t accessibilityBusCalls() { return callsMade; }
+
+}  // namespace linux_desktop
+
+namespace platform {
+
+std::optional<std::string> frontmostTabUrl(std::string_view bundleId, std::string_view) {
+    if (!linux_desktop::isAccessibleBrowser(bundleId)) return std::string();
+    const auto& active = ws::snapshot().active;
+    if (!active) return std::string();
+    return linux_desktop::accessibleTabUrl(active->pid, active->title);
+}
+
+}  // namespace platform

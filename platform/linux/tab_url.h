@@ -1,0 +1,28 @@
+// The active tab's URL on Linux, read from the accessibility bus.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace linux_desktop {
+
+// Whether `bundleId` (a desktop file ID, or a window's class or toolkit
+// application id) names a browser whose documents the accessibility bus shows.
+// Compared without regard to case, so that the names the window system gives
+// (`Firefox-esr`, `Chromium`) match too.
+bool isAccessibleBrowser(std::string_view bundleId);
+
+// The URL of the document shown in the active window of process `pid` (below
+// 1: of whichever application's window is active), or the empty text: when
+// the session has accessibility off, the bus is not there, the browser does
+// not answer within the sample's budget or answers something unusable.
+// `windowTitle` is the active window's title, which picks the window when the
+// browser marks none of its windows active.
+std::string accessibleTabUrl(std::int32_t pid, const std::optional<std::string>& windowTitle);
+
+// D-Bus calls made since start (for measurements).
+std::uint64_t accessibilityBusCalls();
+
+}  // namespace linux_desktop

@@ -1,0 +1,393 @@
+// The tab URL lookup against a stand-in accessibility bus: a thread of this
+// process keeps the accessibility switch and the registry on one connection
+// and plays a browser on another, on a private bus (the test runs under
+// dbus-run-session; the accessibility bus is that same bus). Each test sets
+// what the browser answers, including answers of the wrong form, errors and
+// silence.
+#include <gtest/gtest.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/linux/tab_url.h"
+
+namespace {
+
+struct Window {
+    std::string name;
+    bool active = false;
+    bool embeds = true;
+    std::vector<std::pair<std::string, std::string>> attributes;
+};
+
+// What the stand-in answers.
+struct Scenario {
+    bool enabled = true;
+    std::vector<Window> windows;
+    std::set<std::string> wrongForm;  // members answered with a plain string
+    std::set<std::string> refused;    // members answered with an error
+    std::set<std::string> silent;     // members never answered
+};
+
+std::string windowPath(std::size_t i) { return "/w" + std::to_string(i); }
+std::string documentPath(std::size_t i) { return "/d" + std::to_string(i); }
+
+class StandIn {
+public:
+    StandIn() {
+        thread_ = std::thread([this] { run(); });
+        ready_.get_future().wait();
+    }
+    ~StandIn() {
+        stop_ = true;
+        thread_.join();
+    }
+
+    void set(Scenario scenario) {
+        std::lock_guard lock(mutex_);
+        scenario_ = std::move(scenario);
+    }
+
+    // Runs `command` on the stand-in's thread and waits for it.
+    void onThread(std::function<void()> command) {
+        std::promise<void> done;
+        {
+            std::lock_guard lock(mutex_);
+            commands_.push_back([&] {
+                command();
+                done.set_value();
+            });
+        }
+        done.get_future().wait();
+    }
+
+    // The browser leaves the bus and comes back under a new name.
+    void reconnectBrowser() {
+        onThread([this] {
+            sd_bus_flush_close_unref(browser_);
+            browser_ = open();
+        });
+    }
+
+    // The switch's keeper announces a change.
+    void announceSwitch() {
+        onThread([this] {
+            sd_bus_emit_signal(service_, "/org/a11y/bus", "org.freedesktop.DBus.Properties",
+                               "PropertiesChanged", "sa{sv}as", "org.a11y.Status", 0, 0);
+            sd_bus_flush(service_);
+        });
+    }
+
+private:
+    sd_bus* open() {
+        sd_bus* bus = nullptr;
+        EXPECT_GE(sd_bus_open_user(&bus), 0);
+        EXPECT_GE(sd_bus_add_filter(bus, nullptr, &StandIn::handle, this), 0);
+        return bus;
+    }
+
+    void run() {
+        service_ = open();
+        EXPECT_GE(sd_bus_request_name(service_, "org.a11y.Bus", 0), 0);
+        EXPECT_GE(sd_bus_request_name(service_, "org.a11y.atspi.Registry", 0), 0);
+        browser_ = open();
+        ready_.set_value();
+        while (!stop_) {
+            std::vector<std::function<void()>> commands;
+            {
+                std::lock_guard lock(mutex_);
+                commands.swap(commands_);
+            }
+            for (auto& command : commands) command();
+            while (sd_bus_process(service_, nullptr) > 0) {}
+            while (sd_bus_process(browser_, nullptr) > 0) {}
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        sd_bus_flush_close_unref(browser_);
+        sd_bus_flush_close_unref(service_);
+    }
+
+    static int handle(sd_bus_message* m, void* self, sd_bus_error*) {
+        uint8_t type = 0;
+        if (sd_bus_message_get_type(m, &type) < 0 || type != SD_BUS_MESSAGE_METHOD_CALL) return 0;
+        return static_cast<StandIn*>(self)->answer(m);
+    }
+
+    int answer(sd_bus_message* m) {
+        std::lock_guard lock(mutex_);
+        const std::string member = sd_bus_message_get_member(m);
+        const std::string path = sd_bus_message_get_path(m);
+        const char* destination = sd_bus_message_get_destination(m);
+        sd_bus* bus = sd_bus_message_get_bus(m);
+        if (scenario_.silent.contains(member)) return 1;
+        if (scenario_.refused.contains(member)) {
+            sd_bus_reply_method_errorf(m, "org.a11y.atspi.Error.Failed", "refused");
+            return 1;
+        }
+        if (scenario_.wrongForm.contains(member)) {
+            sd_bus_reply_method_return(m, "s", "unexpected");
+            return 1;
+        }
+        const char* browserName = nullptr;
+        sd_bus_get_unique_name(browser_, &browserName);
+        if (member == "GetAddress") {
+            sd_bus_reply_method_return(m, "s", std::getenv("DBUS_SESSION_BUS_ADDRESS"));
+        } else if (member == "Get" && path == "/org/a11y/bus") {
+            sd_bus_reply_method_return(m, "v", "b", scenario_.enabled ? 1 : 0);
+        } else if (member == "GetChildren" && destination && std::string(destination) == "org.a11y.atspi.Registry") {
+            sd_bus_reply_method_return(m, "a(so)", 1, browserName, "/org/a11y/atspi/accessible/root");
+        } else if (member == "GetChildren") {
+            sd_bus_message* reply = nullptr;
+            sd_bus_message_new_method_return(m, &reply);
+            sd_bus_message_open_container(reply, 'a', "(so)");
+            for (std::size_t i = 0; i < scenario_.windows.size(); ++i) {
+                sd_bus_message_append(reply, "(so)", browserName, windowPath(i).c_str());
+            }
+            sd_bus_message_close_container(reply);
+            sd_bus_send(bus, reply, nullptr);
+            sd_bus_message_unref(reply);
+        } else if (const Window* window = windowAt(path, windowPath)) {
+            if (member == "GetState") {
+                sd_bus_reply_method_return(m, "au", 2, window->active ? 0x43000002u : 0x43000000u, 0u);
+            } else if (member == "Get") {
+                sd_bus_reply_method_return(m, "v", "s", window->name.c_str());
+            } else if (member == "GetRelationSet") {
+                // A relation of another type comes first.
+                const std::string document = documentPath(window - scenario_.windows.data());
+                if (window->embeds) {
+                    sd_bus_reply_method_return(m, "a(ua(so))", 2, 7u, 1, browserName, "/org/a11y/atspi/accessible/root",
+                                               13u, 1, browserName, document.c_str());
+                } else {
+                    sd_bus_reply_method_return(m, "a(ua(so))", 1, 7u, 1, browserName, "/org/a11y/atspi/accessible/root");
+                }
+            } else {
+                return 0;
+            }
+        } else if (const Window* shown = windowAt(path, documentPath); shown && member == "GetAttributes") {
+            sd_bus_message* reply = nullptr;
+            sd_bus_message_new_method_return(m, &reply);
+            sd_bus_message_open_container(reply, 'a', "{ss}");
+            for (const auto& [key, value] : shown->attributes) {
+                sd_bus_message_append(reply, "{ss}", key.c_str(), value.c_str());
+            }
+            sd_bus_message_close_container(reply);
+            sd_bus_send(bus, reply, nullptr);
+            sd_bus_message_unref(reply);
+        } else {
+            return 0;
+        }
+        return 1;
+    }
+
+    const Window* windowAt(const std::string& path, std::string (*pathOf)(std::size_t)) const {
+        for (std::size_t i = 0; i < scenario_.windows.size(); ++i) {
+            if (pathOf(i) == path) return &scenario_.windows[i];
+        }
+        return nullptr;
+    }
+
+    std::mutex mutex_;
+    Scenario scenario_;
+    std::vector<std::function<void()>> commands_;
+    std::promise<void> ready_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    sd_bus* service_ = nullptr;
+    sd_bus* browser_ = nullptr;
+};
+
+StandIn* standIn = nullptr;
+
+Scenario showing(std::vector<Window> windows) {
+    Scenario scenario;
+    scenario.windows = std::move(windows);
+    return scenario;
+}
+
+template <typename Field, typename Value>
+Scenario with(Scenario scenario, Field Scenario::*field, Value value) {
+    scenario.*field = std::move(value);
+    return scenario;
+}
+
+Window gecko(std::string title, std::string url, bool active = false) {
+    return {std::move(title), active, true, {{"MimeType", "text/html"}, {"DocURL", std::move(url)}}};
+}
+
+Window chromium(std::string title, std::string url, bool active = false) {
+    return {std::move(title), active, true, {{"URI", std::move(url)}, {"DocURL", ""}, {"Title", "t"}}};
+}
+
+std::string lookUp(const std::optional<std::string>& title = std::nullopt, std::int32_t pid = getpid()) {
+    return linux_desktop::accessibleTabUrl(pid, title);
+}
+
+// Asks until the answer is `expected` (a change the stand-in announced reaches
+// the collector's connection a moment later); returns the last answer.
+std::string lookUpUntil(const std::string& expected) {
+    std::string url;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         std::chrono::steady_clock::now() < end;
+         std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+        if ((url = lookUp()) == expected) break;
+    }
+    return url;
+}
+
+class TabUrl : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_NE(std::getenv("DBUS_SESSION_BUS_ADDRESS"), nullptr) << "run under dbus-run-session";
+        standIn = new StandIn;
+    }
+    static void TearDownTestSuite() {
+        delete standIn;
+        standIn = nullptr;
+    }
+};
+
+TEST_F(TabUrl, BrowserRecognisedByDesktopIdOrWindowClass) {
+    for (const char* id : {"firefox", "firefox-esr", "Firefox-esr", "org.mozilla.firefox", "chromium", "Chromium",
+                           "chromium-browser", "org.chromium.Chromium", "google-chrome", "Google-chrome",
+                           "google-chrome-beta", "com.google.Chrome", "brave-browser", "com.brave.Browser",
+                           "microsoft-edge", "com.microsoft.Edge", "vivaldi-stable", "com.vivaldi.Vivaldi"}) {
+        EXPECT_TRUE(linux_desktop::isAccessibleBrowser(id)) << id;
+    }
+    for (const char* id : {"", "firefox ", "firefo", "org.mozilla", "code", "electron", "Navigator", "XTerm"}) {
+        EXPECT_FALSE(linux_desktop::isAccessibleBrowser(id)) << id;
+    }
+}
+
+TEST_F(TabUrl, GeckoGivesDocUrlAndChromiumUri) {
+    standIn->set(showing({gecko("One", "file:///one.html")}));
+    EXPECT_EQ(lookUp(), "file:///one.html");
+    standIn->set(showing({chromium("Two", "https://two.example/?q=\"x\"")}));
+    EXPECT_EQ(lookUp(), "https://two.example/?q=\"x\"");
+}
+
+TEST_F(TabUrl, WarmLookupOfALoneWindowCostsThreeCalls) {
+    standIn->set(showing({gecko("One", "file:///one.html")}));
+    ASSERT_EQ(lookUp(), "file:///one.html");
+    const auto before = linux_desktop::accessibilityBusCalls();
+    EXPECT_EQ(lookUp(), "file:///one.html");
+    EXPECT_EQ(linux_desktop::accessibilityBusCalls() - before, 3u) << "windows, relations, attributes";
+}
+
+struct WindowCase {
+    const char* name;
+    std::vector<Window> windows;
+    std::optional<std::string> title;
+    std::string expected;
+};
+
+class WindowChoice : public TabUrl, public ::testing::WithParamInterface<WindowCase> {};
+
+TEST_P(WindowChoice, PicksTheActiveWindowElseTheTitledOne) {
+    standIn->set(showing(GetParam().windows));
+    EXPECT_EQ(lookUp(GetParam().title), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, WindowChoice,
+    ::testing::Values(
+        WindowCase{"activeAmongMany", {chromium("A", "u:a"), chromium("B", "u:b", true), chromium("C", "u:c")},
+                   "A", "u:b"},
+        WindowCase{"firstActiveWins", {chromium("A", "u:a", true), chromium("B", "u:b", true)}, "B", "u:a"},
+        WindowCase{"titleWhenNoneActive", {chromium("", "u:hidden"), chromium("", "u:hidden2"), chromium("Page", "u:p")},
+                   "Page", "u:p"},
+        WindowCase{"noTitleNoneActive", {chromium("A", "u:a"), chromium("B", "u:b")}, std::nullopt, ""},
+        WindowCase{"titleMatchesNone", {chromium("A", "u:a"), chromium("B", "u:b")}, "C", ""},
+        WindowCase{"loneWindowWhateverItsTitle", {gecko("Other", "u:lone")}, "Mine", "u:lone"},
+        WindowCase{"noWindow", {}, "A", ""},
+        WindowCase{"noEmbedsRelation", {{"A", true, false, {{"DocURL", "u:a"}}}}, "A", ""},
+        WindowCase{"noUrlAttribute", {{"A", true, true, {{"MimeType", "text/html"}}}}, "A", ""},
+        WindowCase{"docUrlBeforeUri", {{"A", true, true, {{"URI", "u:uri"}, {"DocURL", "u:doc"}}}}, "A", "u:doc"},
+        WindowCase{"urlNotChecked", {gecko("A", " not a url \t")}, "A", " not a url \t"},
+        WindowCase{"longestUrlPasses", {gecko("A", std::string(64 * 1024, 'x'))}, "A", std::string(64 * 1024, 'x')},
+        WindowCase{"longerUrlDropped", {gecko("A", std::string(64 * 1024 + 1, 'x'))}, "A", ""},
+        WindowCase{"hugeUrlDropped", {gecko("A", std::string(4 << 20, 'x'))}, "A", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct AnswerCase {
+    const char* name;
+    std::set<std::string> members;
+    std::string expected;  // with two windows, the second active and titled "B"
+};
+
+class BadAnswer : public TabUrl, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(BadAnswer, OfTheWrongFormOrAnErrorGivesNoUrl) {
+    const std::vector<Window> windows = {chromium("A", "u:a"), chromium("B", "u:b", true)};
+    standIn->set(with(showing(windows), &Scenario::wrongForm, GetParam().members));
+    EXPECT_EQ(lookUp("B"), GetParam().expected) << "wrong form";
+    standIn->set(with(showing(windows), &Scenario::refused, GetParam().members));
+    EXPECT_EQ(lookUp("B"), GetParam().expected) << "error";
+    standIn->set(showing(windows));
+    EXPECT_EQ(lookUp("B"), "u:b") << "the next sample, answered well";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, BadAnswer,
+    ::testing::Values(AnswerCase{"windows", {"GetChildren"}, ""},
+                      AnswerCase{"statesFallBackToTitle", {"GetState"}, "u:b"},
+                      AnswerCase{"statesAndNames", {"GetState", "Get"}, ""},
+                      AnswerCase{"relations", {"GetRelationSet"}, ""},
+                      AnswerCase{"attributes", {"GetAttributes"}, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TabUrl, SilentBrowserCostsOneSampleNotAStall) {
+    standIn->set(with(showing({gecko("A", "u:a")}), &Scenario::silent, std::set<std::string>{"GetAttributes"}));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(lookUp(), "");
+    // Far below sd-bus's own 25 s default: the sample's budget ended the wait.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    standIn->set(showing({gecko("A", "u:a")}));
+    EXPECT_EQ(lookUpUntil("u:a"), "u:a");
+}
+
+TEST_F(TabUrl, ProcessNotOnTheBusGivesNoUrl) {
+    standIn->set(showing({gecko("A", "u:a")}));
+    EXPECT_EQ(lookUp(std::nullopt, 0x7ffffff0), "");
+    EXPECT_EQ(lookUp(), "u:a");
+}
+
+TEST_F(TabUrl, BrowserBackUnderANewNameIsFoundAgain) {
+    standIn->set(showing({gecko("A", "u:a")}));
+    ASSERT_EQ(lookUp(), "u:a");
+    standIn->reconnectBrowser();
+    EXPECT_EQ(lookUpUntil("u:a"), "u:a");
+}
+
+TEST_F(TabUrl, SwitchOffMeansNoUrlAndNoCalls) {
+    standIn->set(with(showing({gecko("A", "u:a")}), &Scenario::enabled, false));
+    standIn->announceSwitch();
+    EXPECT_EQ(lookUpUntil(""), "");
+    const auto before = linux_desktop::accessibilityBusCalls();
+    EXPECT_EQ(lookUp(), "");
+    EXPECT_EQ(linux_desktop::accessibilityBusCalls(), before) << "the switch is not read again unchanged";
+    standIn->set(showing({gecko("A", "u:a")}));
+    standIn->announceSwitch();
+    EXPECT_EQ(lookUpUntil("u:a"), "u:a");
+}
+
+TEST_F(TabUrl, WithoutAProcessOnlyAnActiveWindowWithTheTitle) {
+    standIn->set(showing({gecko("A", "u:a", true)}));
+    EXPECT_EQ(lookUp("A", 0), "u:a");
+    EXPECT_EQ(lookUp(std::nullopt, 0), "u:a");
+    EXPECT_EQ(lookUp("B", 0), "");
+    standIn->set(showing({gecko("A", "u:a")}));
+    EXPECT_EQ(lookUp("A", 0), "") << "not marked active";
+}
+
+}  // namespace

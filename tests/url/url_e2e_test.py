@@ -1,0 +1,334 @@
+"""End-to-end tests of the active tab's URL on Linux.
+
+Each suite starts its own X session (Xvfb and openbox, as the X11 tests do), a
+private session bus, the accessibility bus and its registry, with HOME and the
+XDG folders in a temporary folder so that no setting of the machine is read
+or changed. The test, never the collector, switches accessibility on for that
+bus before the browsers start. The browsers show two local pages in two tabs.
+
+Environment: PALVERN_COLLECTOR (the executable).
+"""
+
+import os
+import queue
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "x11"))
+from x11_e2e_test import Collector, XSession, prop  # noqa: E402
+
+BROWSER_START = 120  # seconds: a browser starting on a loaded 2-core machine
+PAGES = {"Page One": "one.html", "Page Two": "two.html"}
+
+
+def busctl(env, *args, check=True):
+    return subprocess.run(["busctl", "--user", *args], env=env, capture_output=True, text=True,
+                          timeout=30, check=check).stdout.strip()
+
+
+class DesktopSession:
+    """An X session with a private session bus and accessibility bus."""
+
+    def __init__(self, accessibility):
+        self.x = XSession()
+        self.processes = []
+        try:
+            self._start(accessibility)
+        except BaseException:
+            self.close()
+            raise
+
+    def _start(self, accessibility):
+        """`accessibility`: the switch, True or False; None: no accessibility
+        bus at all."""
+        self.folder = tempfile.TemporaryDirectory(prefix="palvern-url-")
+        root = self.folder.name
+        runtime = os.path.join(root, "run")
+        os.mkdir(runtime, 0o700)
+        self.env = dict(self.x.env, HOME=root, XDG_RUNTIME_DIR=runtime,
+                        XDG_CONFIG_HOME=os.path.join(root, "config"),
+                        XDG_CACHE_HOME=os.path.join(root, "cache"),
+                        XDG_DATA_HOME=os.path.join(root, "data"))
+        self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        self.env.pop("AT_SPI_BUS_ADDRESS", None)
+        # The bus daemon leads a process group of its own: the services it
+        # starts on demand end with it.
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"],
+                               env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                               start_new_session=True)
+        self.processes.append(bus)
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
+        if accessibility is None:
+            return
+        self.spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
+        self.wait(lambda: busctl(self.env, "call", "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                 "GetAddress", check=False).startswith('s "'), "the accessibility bus", 30)
+        self.spawn(["/usr/libexec/at-spi2-registryd"])
+        self.wait(lambda: "org.a11y.atspi.Registry" in self.a11y("list", "--no-legend", check=False),
+                  "the registry", 30)
+        if accessibility:
+            busctl(self.env, "set-property", "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Status",
+                   "IsEnabled", "b", "true")
+        self.pages = os.path.join(root, "pages")
+        os.mkdir(self.pages)
+        for title, name in PAGES.items():
+            with open(os.path.join(self.pages, name), "w") as page:
+                page.write(f"<!DOCTYPE html><html><head><title>{title}</title></head>"
+                           f"<body><h1>{title}</h1></body></html>\n")
+
+    def spawn(self, argv, env=None):
+        proc = subprocess.Popen(argv, env=env or self.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                start_new_session=True)
+        self.processes.append(proc)
+        return proc
+
+    @staticmethod
+    def wait(ready, what, timeout):
+        deadline = time.monotonic() + timeout
+        while not ready():
+            if time.monotonic() > deadline:
+                raise AssertionError(f"{what} did not come within {timeout} s")
+            time.sleep(0.1)
+
+    def a11y(self, *args, check=True):
+        address = busctl(self.env, "call", "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress")
+        address = address.split('"')[1]
+        return subprocess.run(["busctl", f"--address={address}", *args], env=self.env, capture_output=True,
+                              text=True, timeout=30, check=check).stdout
+
+    def accessibility_enabled(self):
+        return busctl(self.env, "get-property", "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Status",
+                      "IsEnabled")
+
+    def url(self, title):
+        return "file://" + os.path.join(self.pages, PAGES[title])
+
+    def page_of(self, window_title):
+        """The URL of the page whose title the browser window shows."""
+        for title in PAGES:
+            if window_title.startswith(title):
+                return self.url(title)
+        raise AssertionError(f"no page is shown in {window_title!r}")
+
+    def firefox(self, env=None):
+        profile = os.path.join(self.folder.name, "firefox")
+        os.mkdir(profile)
+        with open(os.path.join(profile, "user.js"), "w") as prefs:
+            for name, value in [("browser.shell.checkDefaultBrowser", "false"),
+                                ("browser.startup.homepage_override.mstone", '"ignore"'),
+                                ("browser.aboutwelcome.enabled", "false"),
+                                ("datareporting.policy.dataSubmissionEnabled", "false"),
+                                ("datareporting.policy.firstRunURL", '""'),
+                                ("toolkit.telemetry.reportingpolicy.firstRun", "false"),
+                                ("browser.tabs.warnOnClose", "false"),
+                                ("app.update.enabled", "false"),
+                                ("browser.ctrlTab.sortByRecentlyUsed", "false")]:
+                prefs.write(f"user_pref(\"{name}\", {value});\n")
+        self.spawn(["firefox-esr", "--profile", profile, "--no-remote",
+                    self.url("Page One"), self.url("Page Two")],
+                   env=dict(env or self.env, MOZ_ENABLE_WAYLAND="0"))
+        return self.browser_window("Navigator")
+
+    def chromium(self):
+        # Accessibility comes from the session's switch alone, as for a user
+        # (no flag forces it); without a keyring, no password prompt takes the
+        # focus.
+        self.spawn(["chromium", "--no-sandbox", f"--user-data-dir={self.folder.name}/chromium",
+                    "--no-first-run", "--password-store=basic",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    "--disable-gpu", "--no-default-browser-check",
+                    self.url("Page One"), self.url("Page Two")])
+        return self.browser_window("chromium")
+
+    def browser_window(self, instance):
+        """The browser's window, once it shows one of the pages."""
+        found = []
+
+        def shown():
+            out = subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", instance],
+                                 env=self.env, capture_output=True, text=True).stdout.split()
+            for window in out:
+                if any(self.window_name(window).startswith(t) for t in PAGES):
+                    found.append(int(window))
+                    return True
+            return False
+
+        self.wait(shown, f"a window of {instance} showing a page", BROWSER_START)
+        return found[0]
+
+    def window_name(self, window):
+        return subprocess.run(["xdotool", "getwindowname", str(window)], env=self.env, capture_output=True,
+                              text=True).stdout.strip()
+
+    def close(self):
+        for proc in reversed(self.processes):
+            if proc.poll() is None:
+                try:
+                    os.killpg(proc.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+            proc.wait()
+            if proc.stdout:
+                proc.stdout.close()
+        self.x.close()
+        if hasattr(self, "folder"):
+            self.folder.cleanup()
+
+
+class UrlTest(unittest.TestCase):
+    accessibility = True
+
+    @classmethod
+    def setUpClass(cls):
+        cls.s = DesktopSession(cls.accessibility)
+        cls.addClassCleanup(cls.s.close)
+        cls.term = cls.s.x.xterm("A terminal", "PlainTerm", env=cls.s.env)
+
+    def start(self):
+        collector = Collector(self.s.env)
+        self.addCleanup(collector.kill)
+        self.addCleanup(self.assert_clean_exit, collector)
+        return collector, collector.next_event("start")
+
+    def assert_clean_exit(self, collector):
+        status, stderr = collector.finish()
+        self.assertEqual(status, 0)
+        self.assertEqual(stderr, b"")
+
+    @classmethod
+    def wait_for_published_url(cls, window):
+        """Waits until the browser has published its document on the bus (a
+        browser that has just started gives none for a while)."""
+        cls.s.x.activate(window)
+        collector = Collector(cls.s.env)
+        try:
+            deadline = time.monotonic() + BROWSER_START
+            while True:
+                try:
+                    record = collector.next(max(0.1, deadline - time.monotonic()))
+                except queue.Empty:
+                    raise AssertionError("the browser published no URL in time")
+                if record.get("url"):
+                    break
+            status, stderr = collector.finish()
+            assert (status, stderr) == (0, b""), (status, stderr)
+        finally:
+            collector.kill()
+
+
+class BrowserTest(UrlTest):
+    """The cases every browser passes; a subclass starts the browser."""
+
+    @classmethod
+    def setUpClass(cls):
+        if cls is BrowserTest:
+            raise unittest.SkipTest("a base of the browser suites")
+        super().setUpClass()
+        cls.window = cls.start_browser()
+        cls.wait_for_published_url(cls.window)
+
+    def test_focus_record_gives_the_active_tab_url(self):
+        self.s.x.activate(self.term)
+        collector, start = self.start()
+        self.assertEqual(start["url"], "")
+        self.s.x.activate(self.window)
+        focus = collector.next_event("focus")
+        self.assertEqual(focus["bundle_id"], self.bundle_id)
+        self.assertEqual(focus["url"], self.s.page_of(focus["window_title"]))
+        self.s.x.activate(self.term)
+        back = collector.next_event("focus")
+        self.assertEqual((back["process"], back["url"]), ("PlainTerm", ""))
+
+    def test_tab_switch_shows_at_the_next_refresh(self):
+        self.s.x.activate(self.window)
+        collector, start = self.start()
+        before = self.s.window_name(self.window)
+        self.assertEqual(start["url"], self.s.page_of(before))
+        self.s.x.xdotool("key", "ctrl+Page_Down")
+        self.s.wait(lambda: self.s.window_name(self.window) != before, "the other tab", 30)
+        after = self.s.window_name(self.window)
+        # A refresh begun before the title changed may still show the old tab.
+        for _ in range(2):
+            refresh = collector.next_event("refresh")
+            if refresh["window_title"] == after:
+                break
+        self.assertEqual(refresh["window_title"], after)
+        self.assertEqual(refresh["url"], self.s.page_of(after))
+        self.assertNotEqual(refresh["url"], start["url"])
+
+    def test_a_terminal_gives_no_url(self):
+        self.s.x.activate(self.term)
+        collector, start = self.start()
+        refresh = collector.next_event("refresh")
+        self.assertEqual([(r["process"], r["url"]) for r in (start, refresh)],
+                         [("PlainTerm", ""), ("PlainTerm", "")])
+
+
+class Firefox(BrowserTest):
+    bundle_id = "firefox-esr"  # its desktop file ID
+
+    @classmethod
+    def start_browser(cls):
+        return cls.s.firefox()
+
+
+class Chromium(BrowserTest):
+    bundle_id = "chromium"  # its desktop file ID
+
+    @classmethod
+    def start_browser(cls):
+        return cls.s.chromium()
+
+
+class AccessibilityOff(UrlTest):
+    """Accessibility off in the session, with a browser that takes part in it
+    all the same (told so by its environment): the collector reads nothing and
+    leaves the switch as it was."""
+    accessibility = False
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.window = cls.s.firefox(env=dict(cls.s.env, GNOME_ACCESSIBILITY="1"))
+        cls.s.wait(lambda: " firefox-esr " in cls.s.a11y("list", "--no-legend"),
+                   "the browser on the accessibility bus", BROWSER_START)
+
+    def test_no_url_and_the_switch_stays_off(self):
+        self.assertEqual(self.s.accessibility_enabled(), "b false")
+        self.s.x.activate(self.term)
+        collector = Collector(self.s.env)
+        self.addCleanup(collector.kill)
+        collector.next_event("start")
+        self.s.x.activate(self.window)
+        focus = collector.next_event("focus")
+        refresh = collector.next_event("refresh")
+        self.assertEqual([(r["bundle_id"], r["url"]) for r in (focus, refresh)],
+                         [("firefox-esr", ""), ("firefox-esr", "")])
+        self.assertEqual(collector.finish(), (0, b""))
+        self.assertEqual(self.s.accessibility_enabled(), "b false")
+
+
+class NoAccessibilityBus(UrlTest):
+    """A session bus that could start the accessibility bus on demand, but
+    none is running: the collector starts nothing."""
+    accessibility = None
+
+    def test_a_browser_in_front_starts_no_service(self):
+        _, (window,) = self.s.x.client([prop("WM_CLASS", "STRING", b"Navigator\0firefox-esr\0"),
+                                        prop("WM_NAME", "STRING", b"Page One")])
+        self.s.x.activate(window)
+        collector, start = self.start()
+        refresh = collector.next_event("refresh")
+        self.assertEqual([(r["bundle_id"], r["url"]) for r in (start, refresh)],
+                         [("firefox-esr", ""), ("firefox-esr", "")])
+        names = busctl(self.s.env, "list", "--no-legend", "--acquired")
+        self.assertNotIn("org.a11y.Bus", names)
+
+
+if __name__ == "__main__":
+    unittest.main()
