@@ -74,7 +74,7 @@ std::optional<Application> frontmostApplication() {
     Application application;
     application.processIdentifier = active->pid;
     application.localizedName = active->windowClass;
-    if (!application.localizedName && active->pid >= 1) {
+    if (!application.localizedName && active->pid >= 1 && active->pidIsProcess) {
         application.localizedName = linux_desktop::commandName(active->pid);
     }
     application.bundleIdentifier = active->applicationId ? active->applicationId : active->windowClass;
