@@ -7,8 +7,10 @@ packages=(
   # build
   g++ cmake make pkg-config
   libxcb1-dev libxcb-screensaver0-dev libxcb-xinput-dev libxcb-res0-dev
+  libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols
   # tests
   libgtest-dev python3 xvfb openbox xterm xdotool x11-utils xfonts-base
+  sway foot wtype util-linux
   # benchmarks
   libbenchmark-dev xprintidle strace time
 )

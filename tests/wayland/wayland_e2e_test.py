@@ -308,7 +308,7 @@ class Sway:
                 found.append((node["id"], node.get("app_id"), node.get("name")))
             for child in node.get("nodes", []) + node.get("floating_nodes", []):
                 walk(child)
-        walk(json.loads(self.msg("-t", "get_tree")))
+        walk(json.loads(self.msg("-t", "get_tree").decode("utf-8", "replace")))  # titles as clients set them
         return found
 
     def _new_view(self, before, app_id):
