@@ -16,6 +16,8 @@
  *   idle / resume    every idle notification says idled / resumed
  *   stall            stops serving clients (the socket stays open) until
  *                    the line "serve" arrives
+ *   when             prints "us T": the CLOCK_MONOTONIC microseconds at which
+ *                    the previous command's events were sent (benchmarks)
  *
  * Ends at the end of standard input.
  */
@@ -24,6 +26,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 #include <wayland-server-core.h>
 #include <wayland-server-protocol.h>
@@ -46,6 +49,7 @@ static struct wl_display *display;
 static struct wl_resource *managers[MAX_CLIENTS];
 static struct wl_resource *notifications[MAX_CLIENTS];
 static struct toplevel toplevels[MAX_TOPLEVELS];
+static long long last_sent_us;
 
 static void forget(struct wl_resource **slots, int count, struct wl_resource *resource) {
     for (int i = 0; i < count; ++i) {
@@ -294,7 +298,14 @@ static void command(char *line) {
             }
         }
     }
+    if (strcmp(word, "when") == 0) {
+        printf("us %lld\n", last_sent_us);
+        return;
+    }
     wl_display_flush_clients(display);
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    last_sent_us = (long long)now.tv_sec * 1000000 + now.tv_nsec / 1000;
 }
 
 /* Reads standard input; runs each complete line. "stall" blocks right here,
