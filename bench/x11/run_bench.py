@@ -39,7 +39,7 @@ def build_sample_loop(directory):
     build = os.path.dirname(COLLECTOR)
     libraries = [os.path.join(build, path) for path in (
         "libcollector_core.a", "platform/linux/libplatform_linux.a", "libplatform_posix.a", "libplatform_text.a")]
-    flags = subprocess.run(["pkg-config", "--libs", "xcb", "xcb-screensaver", "xcb-xinput", "xcb-res"],
+    flags = subprocess.run(["pkg-config", "--libs", "xcb", "xcb-screensaver", "xcb-xinput", "xcb-res", "wayland-client"],
                            check=True, capture_output=True, text=True).stdout.split()
     binary = os.path.join(directory, "sample_loop")
     subprocess.run(["c++", "-std=c++20", "-O2", "-I", ROOT, "-o", binary, os.path.join(HERE, "sample_loop.cpp"),
@@ -103,8 +103,10 @@ def measure_collector(x, switcher, windows, work):
     batches, records = x_writes(trace)
     results["rt_focus"] = batches / max(records, 1)
 
-    loop = subprocess.run([build_sample_loop(work), "1000"], env=x.env, check=True, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.PIPE, text=True).stderr
+    report = os.path.join(work, "sample_loop.report")
+    subprocess.run([build_sample_loop(work), "1000", report], env=x.env, check=True, stdout=subprocess.DEVNULL)
+    with open(report) as figures:
+        loop = figures.read()
     results["cpu_loop"] = values(loop, "cpu_ms_1000")[0] / 1000
 
     out = run("start", "20", "--", COLLECTOR)

@@ -16,8 +16,9 @@
  *   idle / resume    every idle notification says idled / resumed
  *   stall            stops serving clients (the socket stays open) until
  *                    the line "serve" arrives
- *   when             prints "us T": the CLOCK_MONOTONIC microseconds at which
- *                    the previous command's events were sent (benchmarks)
+ *   when             prints "us T": the CLOCK_MONOTONIC microseconds just
+ *                    before the previous command's events were sent
+ *                    (benchmarks)
  *
  * Ends at the end of standard input.
  */
@@ -302,10 +303,12 @@ static void command(char *line) {
         printf("us %lld\n", last_sent_us);
         return;
     }
-    wl_display_flush_clients(display);
+    /* Taken just before the events go: a client woken by them may run before
+     * this process does again. */
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     last_sent_us = (long long)now.tv_sec * 1000000 + now.tv_nsec / 1000;
+    wl_display_flush_clients(display);
 }
 
 /* Reads standard input; runs each complete line. "stall" blocks right here,
