@@ -77,9 +77,9 @@ class CollectorTest(unittest.TestCase):
 class TestCompositor:
     """test_compositor.c on a socket of its own; `send` runs one command."""
 
-    def __init__(self, bare=False):
+    def __init__(self, bare=False, name="wayland-test"):
         self.dir = tempfile.mkdtemp(prefix="palvern-wl-")
-        self.name = "wayland-test"
+        self.name = name
         self.env = base_env(self.dir, WAYLAND_DISPLAY=self.name)
         argv = [COMPOSITOR] + (["--bare"] if bare else []) + [self.name]
         self.proc = subprocess.Popen(argv, env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -214,6 +214,22 @@ class Selection(CollectorTest):
         self.addCleanup(early.kill)
         status, stderr = early.finish()
         self.assertEqual((status, stderr), (0, b""))
+
+    def test_where_the_compositor_is_looked_for(self):
+        for case in ("wayland-0 in the runtime directory", "absolute path"):
+            with self.subTest(case):
+                wl = TestCompositor(name="wayland-0")
+                self.addCleanup(wl.close)
+                wl.new(1, "found.app", "Found")
+                wl.send("activate", "1")
+                env = dict(wl.env)
+                if case == "absolute path":
+                    env["WAYLAND_DISPLAY"] = os.path.join(wl.dir, "wayland-0")
+                    env.pop("XDG_RUNTIME_DIR")
+                else:
+                    env.pop("WAYLAND_DISPLAY")
+                collector = self.collector(env)
+                self.assertEqual(facts(collector.next()), ("found.app", "found.app", "Found"))
 
     def test_no_compositor_and_an_x_display_reports_x11(self):
         for bare in (True, None):

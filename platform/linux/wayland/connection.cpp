@@ -117,7 +117,7 @@ void stageDone(void* data, wl_callback*, std::uint32_t) {
 void aliveDone(void* data, wl_callback*, std::uint32_t) { static_cast<Session*>(data)->aliveSync.reset(); }
 const wl_callback_listener aliveListener = {.done = aliveDone};
 
-std::unique_ptr<Session> open() {
+std::unique_ptr<Session> openSession() {
     wl_log_set_handler_client(silent);
     int fd = openSocket();
     if (fd < 0) return nullptr;
@@ -140,15 +140,18 @@ std::unique_ptr<Session> open() {
 // Marks the session failed once its connection has broken.
 void pump(Session& session, bool readable) {
     wl_display* display = session.display.get();
-    while (wl_display_prepare_read(display) != 0) {
+    bool prepared = false;
+    while (!(prepared = wl_display_prepare_read(display) == 0)) {
         if (wl_display_dispatch_pending(display) < 0) break;
     }
-    wl_display_flush(display);
-    pollfd socket{wl_display_get_fd(display), POLLIN, 0};
-    if (readable && poll(&socket, 1, 0) > 0) {
-        wl_display_read_events(display);
-    } else {
-        wl_display_cancel_read(display);
+    if (prepared) {
+        wl_display_flush(display);
+        pollfd socket{wl_display_get_fd(display), POLLIN, 0};
+        if (readable && poll(&socket, 1, 0) > 0) {
+            wl_display_read_events(display);  // a closed socket sets the display's error
+        } else {
+            wl_display_cancel_read(display);
+        }
     }
     wl_display_dispatch_pending(display);
     wl_display_flush(display);
@@ -200,7 +203,7 @@ void lose() {
 }  // namespace
 
 bool connect() {
-    pending = open();
+    pending = openSession();
     drivePending(startDeadlineMs, true);
     if (!pending) return false;
     // A compositor that offers the manager but has not sent the list yet is
@@ -245,7 +248,7 @@ void reconnectIfLost() {
         wl_display_flush(current->display.get());
         return;
     }
-    pending = open();
+    pending = openSession();
     drivePending(refreshDeadlineMs, false);
     adoptEndedAttempt();
 }
