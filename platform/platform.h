@@ -69,7 +69,10 @@ std::string textValue(const Handle& text);
 struct Application {
     std::optional<std::string> localizedName;     // display name, or none
     std::optional<std::string> bundleIdentifier;  // bundle identifier, or none
-    std::int32_t processIdentifier = 0;           // below 1: no process to ask
+    // Below 1: no process to ask. On Wayland, where the compositor names no
+    // process, a number the desktop gives each application (each app_id)
+    // for the life of the collector: the same application, the same number.
+    std::int32_t processIdentifier = 0;
 };
 
 // The application in front, or none. All three facts come from one

@@ -40,7 +40,8 @@ def build_sample_loop(directory):
     libraries = [os.path.join(build, path) for path in (
         "libcollector_core.a", "platform/linux/libplatform_linux.a", "platform/linux/libplatform_linux_desktop.a",
         "libplatform_posix.a", "libplatform_text.a")]
-    flags = subprocess.run(["pkg-config", "--libs", "xcb", "xcb-screensaver", "xcb-xinput", "xcb-res", "libsystemd"],
+    flags = subprocess.run(["pkg-config", "--libs", "xcb", "xcb-screensaver", "xcb-xinput", "xcb-res", "libsystemd",
+                            "wayland-client"],
                            check=True, capture_output=True, text=True).stdout.split()
     binary = os.path.join(directory, "sample_loop")
     subprocess.run(["c++", "-std=c++20", "-O2", "-I", ROOT, "-o", binary, os.path.join(HERE, "sample_loop.cpp"),
@@ -104,7 +105,7 @@ def measure_collector(x, switcher, windows, work):
     batches, records = x_writes(trace)
     results["rt_focus"] = batches / max(records, 1)
 
-    report = os.path.join(work, "sample_loop.txt")
+    report = os.path.join(work, "sample_loop.report")
     subprocess.run([build_sample_loop(work), "1000", report], env=x.env, check=True, stdout=subprocess.DEVNULL)
     with open(report) as figures:
         loop = figures.read()

@@ -1,7 +1,7 @@
 // Makes N samples back to back, each in a callout of its own as the refresh
 // trigger makes them, and reports the process's CPU time and resident size
-// into the file named by its second argument (the desktop sends standard
-// error to /dev/null). Records go to standard output.
+// in the file REPORT (sample_loop N REPORT): the desktop points standard
+// error at /dev/null. Records go to standard output.
 #include <sys/resource.h>
 
 #include <cstdio>

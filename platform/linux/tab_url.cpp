@@ -413,7 +413,8 @@ std::optional<std::string> frontmostTabUrl(std::string_view bundleId, std::strin
     if (!linux_desktop::isAccessibleBrowser(bundleId)) return std::string();
     const auto& active = ws::snapshot().active;
     if (!active) return std::string();
-    return linux_desktop::accessibleTabUrl(active->pid, active->title);
+    // A number that only names the application (Wayland) is no process to look for.
+    return linux_desktop::accessibleTabUrl(active->pidIsProcess ? active->pid : 0, active->title);
 }
 
 }  // namespace platform

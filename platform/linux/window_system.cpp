@@ -1,5 +1,6 @@
 #include "platform/linux/window_system.h"
 
+#include "platform/linux/wayland/wayland.h"
 #include "platform/linux/x11/x11.h"
 
 namespace ws {
@@ -8,10 +9,18 @@ namespace {
 std::optional<Snapshot> current;
 std::optional<std::vector<ClientWindow>> clients;
 
+// A Wayland compositor that offers the foreign-toplevel manager, else the X
+// display as before. Each connect says yes or no, leaving nothing behind on no.
+const WindowSystem& choose() {
+    if (wayland::connect()) return wayland::windowSystem;
+    x11::connect();
+    return x11::windowSystem;
+}
+
 }  // namespace
 
 const WindowSystem& windowSystem() {
-    static const WindowSystem& chosen = (x11::connect(), x11::windowSystem);
+    static const WindowSystem& chosen = choose();
     return chosen;
 }
 

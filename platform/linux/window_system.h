@@ -2,8 +2,8 @@
 //
 // The accessibility, workspace, event-source and main-loop code of the Linux
 // desktop is written once over the operations below; each window system gives
-// them from a folder of its own (x11/ today). The collector never learns which
-// one serves it.
+// them from a folder of its own (x11/, wayland/). The collector never learns
+// which one serves it.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,7 @@ struct InputTotals {
 struct ActiveWindow {
     std::uint64_t id = 0;                      // the window, within its window system
     std::int32_t pid = 0;                      // its process; 0 when unknown
+    bool pidIsProcess = true;                  // false: `pid` only numbers the application
     std::optional<std::string> instance;       // the instance part of WM_CLASS
     std::optional<std::string> windowClass;    // the class part of WM_CLASS
     std::optional<std::string> applicationId;  // the toolkit's application id

@@ -75,15 +75,16 @@ std::optional<Application> frontmostApplication() {
     Application application;
     application.processIdentifier = active->pid;
     // The application's desktop entry names it when it has one.
+    const std::int32_t process = active->pidIsProcess ? active->pid : 0;
     if (auto entry = desktop::matchDesktopEntry(
-            {active->instance, active->windowClass, active->applicationId, active->pid})) {
+            {active->instance, active->windowClass, active->applicationId, process})) {
         application.localizedName = std::move(entry->name);
         application.bundleIdentifier = std::move(entry->id);
         return application;
     }
     application.localizedName = active->windowClass;
-    if (!application.localizedName && active->pid >= 1) {
-        application.localizedName = linux_desktop::commandName(active->pid);
+    if (!application.localizedName && process >= 1) {
+        application.localizedName = linux_desktop::commandName(process);
     }
     application.bundleIdentifier = active->applicationId ? active->applicationId : active->windowClass;
     return application;
