@@ -98,9 +98,10 @@ def sample_loop(env, work, count=10000):
     """bench/x11/sample_loop.cpp (emitSample back to back, each sample in a
     callout of its own), linked from the build directory, on this compositor."""
     libraries = [os.path.join(BUILD, path) for path in (
-        "libcollector_core.a", "platform/linux/libplatform_linux.a", "libplatform_posix.a", "libplatform_text.a")]
+        "libcollector_core.a", "platform/linux/libplatform_linux.a", "platform/linux/libplatform_linux_desktop.a",
+        "libplatform_posix.a", "libplatform_text.a")]
     flags = subprocess.run(["pkg-config", "--libs", "xcb", "xcb-screensaver", "xcb-xinput", "xcb-res",
-                            "wayland-client"], check=True, capture_output=True, text=True).stdout.split()
+                            "wayland-client", "libsystemd"], check=True, capture_output=True, text=True).stdout.split()
     binary, report = os.path.join(work, "sample_loop"), os.path.join(work, "report")
     subprocess.run(["c++", "-std=c++20", "-O2", "-I", ROOT, "-o", binary,
                     os.path.join(ROOT, "bench", "x11", "sample_loop.cpp"), *libraries, *flags, "-lpthread"],
@@ -163,7 +164,7 @@ def main():
         print(line(row))
     print("(a) bench/x11/sample_loop.cpp under the scripted compositor")
     print("Latency: from just before the compositor sends the batch to this script's read of the line.")
-    print("Each refresh sends one wl_display_sync, whose answer wakes the collector once more;")
+    print("Each refresh sends one wl_display_sync and takes its answer in the same wake-up;")
     print("under sway the idle notification (after 1 s without input) adds one.")
 
 

@@ -246,6 +246,17 @@ void reconnectIfLost() {
         current->aliveSync.reset(wl_display_sync(current->display.get()));
         wl_callback_add_listener(current->aliveSync.get(), &aliveListener, current.get());
         wl_display_flush(current->display.get());
+        // A compositor that serves us answers at once: taking the answer in
+        // this wake-up spares the main loop one of its own at every refresh.
+        const double deadline = monotonicSeconds() + refreshDeadlineMs / 1000.0;
+        while (current && current->aliveSync) {
+            const int left = static_cast<int>((deadline - monotonicSeconds()) * 1000.0);
+            if (left <= 0) break;
+            pollfd socket{wl_display_get_fd(current->display.get()), POLLIN, 0};
+            const int n = poll(&socket, 1, left);
+            if (n < 0 && errno != EINTR) break;
+            dispatch(n > 0);
+        }
         return;
     }
     pending = openSession();
