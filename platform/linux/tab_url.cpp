@@ -17,8 +17,6 @@
 // failure, refusal or reply of an unexpected form gives the empty text.
 #include "platform/linux/tab_url.h"
 
-#include <systemd/sd-bus.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -28,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/bus.h"
 #include "platform/linux/window_system.h"
 #include "platform/platform.h"
 
@@ -59,15 +58,8 @@ constexpr std::uint32_t relationEmbeds = 13;  // the window shows this document
 constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
 constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
 
-struct BusClose {
-    void operator()(sd_bus* bus) const { sd_bus_close_unref(bus); }
-};
-using Bus = std::unique_ptr<sd_bus, BusClose>;
-
-struct MessageUnref {
-    void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
+using bus::Bus;
+using bus::Message;
 
 // An object on the accessibility bus.
 struct Reference {
@@ -75,21 +67,11 @@ struct Reference {
     std::string path;
 };
 
-class Deadline {
-public:
-    Deadline() : at_(std::chrono::steady_clock::now() + sampleBudget) {}
-    // Microseconds left; 0 once the budget is spent.
-    std::uint64_t left() const {
-        auto rest = std::chrono::duration_cast<std::chrono::microseconds>(
-            at_ - std::chrono::steady_clock::now());
-        return rest.count() > 0 ? static_cast<std::uint64_t>(rest.count()) : 0;
-    }
-
-private:
-    std::chrono::steady_clock::time_point at_;
+// The budget of one sample's lookup.
+struct Deadline : bus::Deadline {
+    Deadline() : bus::Deadline(sampleBudget) {}
 };
 
-std::uint64_t callsMade = 0;
 Bus session;
 Bus accessibility;
 std::map<std::string, std::int32_t, std::less<>> processOfName;  // unique names asked
@@ -101,51 +83,9 @@ bool lowerEqual(std::string_view a, std::string_view b) {
     });
 }
 
-// A method call with string arguments; the reply, or empty on any failure
-// (an error reply, no reply in time, a broken connection).
-Message call(sd_bus* bus, const Deadline& deadline, const char* destination, const char* path,
+Message call(sd_bus* connection, const Deadline& deadline, const char* destination, const char* path,
              const char* interface, const char* member, std::initializer_list<const char*> args = {}) {
-    const std::uint64_t left = deadline.left();
-    if (left == 0) return {};  // sd-bus reads a zero timeout as its own default
-    sd_bus_message* raw = nullptr;
-    if (sd_bus_message_new_method_call(bus, &raw, destination, path, interface, member) < 0) return {};
-    Message request(raw);
-    // Nothing is started on the collector's behalf: a service that is not
-    // running is an error answer.
-    if (sd_bus_message_set_auto_start(raw, 0) < 0) return {};
-    for (const char* arg : args) {
-        if (sd_bus_message_append_basic(raw, 's', arg) < 0) return {};
-    }
-    sd_bus_message* reply = nullptr;
-    ++callsMade;
-    if (sd_bus_call(bus, raw, left, nullptr, &reply) < 0) return {};
-    return Message(reply);
-}
-
-// Processes what has arrived (signals, late replies) without waiting; false
-// when the connection has failed.
-bool drain(sd_bus* bus) {
-    for (int i = 0; i < 1000; ++i) {
-        int r = sd_bus_process(bus, nullptr);
-        if (r < 0) return false;
-        if (r == 0) break;
-    }
-    return sd_bus_is_open(bus) > 0;
-}
-
-// Drives a new connection through authentication and the bus's greeting, for
-// no longer than the deadline allows (sd-bus would otherwise wait for as long
-// as its own authentication timeout on the first call).
-bool waitReady(sd_bus* bus, const Deadline& deadline) {
-    for (;;) {
-        int ready = sd_bus_is_ready(bus);
-        if (ready != 0) return ready > 0;
-        int r = sd_bus_process(bus, nullptr);
-        if (r < 0) return false;
-        if (r > 0) continue;
-        const std::uint64_t left = deadline.left();
-        if (left == 0 || sd_bus_wait(bus, left) < 0) return false;
-    }
+    return bus::call(connection, deadline, destination, path, interface, member, args);
 }
 
 // Accessibility on or off, as last read; none: to be read at the next sample.
@@ -157,10 +97,9 @@ int forgetEnabled(sd_bus_message*, void*, sd_bus_error*) {
 }
 
 Bus openSession(const Deadline& deadline) {
-    sd_bus* raw = nullptr;
-    if (sd_bus_open_user(&raw) < 0) return {};
-    Bus bus(raw);
-    if (!waitReady(raw, deadline)) return {};
+    Bus connection = bus::openSession(deadline);
+    if (!connection) return {};
+    sd_bus* raw = connection.get();
     // The switch is read again after it changes or its keeper is replaced.
     // The matches are in place before the first read, which the bus answers
     // after them.
@@ -174,7 +113,7 @@ Bus openSession(const Deadline& deadline) {
         return {};
     }
     enabled.reset();
-    return bus;
+    return connection;
 }
 
 int onNameOwnerChanged(sd_bus_message* message, void*, sd_bus_error*) {
@@ -190,9 +129,9 @@ int onNameOwnerChanged(sd_bus_message* message, void*, sd_bus_error*) {
 Bus openAccessibility(const std::string& address, const Deadline& deadline) {
     sd_bus* raw = nullptr;
     if (sd_bus_new(&raw) < 0) return {};
-    Bus bus(raw);
+    Bus connection(raw);
     if (sd_bus_set_address(raw, address.c_str()) < 0 || sd_bus_set_bus_client(raw, 1) < 0 ||
-        sd_bus_start(raw) < 0 || !waitReady(raw, deadline)) {
+        sd_bus_start(raw) < 0 || !bus::waitReady(raw, deadline)) {
         return {};
     }
     // Names that leave the bus leave the cache with them; the match is set up
@@ -202,7 +141,7 @@ Bus openAccessibility(const std::string& address, const Deadline& deadline) {
                                   nullptr, nullptr) < 0) {
         return {};
     }
-    return bus;
+    return connection;
 }
 
 std::optional<std::string> readString(sd_bus_message* message) {
@@ -229,14 +168,14 @@ bool accessibilityEnabled(const Deadline& deadline) {
 // The session bus and the accessibility bus, connected now or before; false
 // when either cannot be had or accessibility is off.
 bool connect(const Deadline& deadline) {
-    if (session && !drain(session.get())) session.reset();
+    if (session && !bus::drain(session.get())) session.reset();
     if (!session) session = openSession(deadline);
     if (!session) return false;
     if (!accessibilityEnabled(deadline)) {
         if (sd_bus_is_open(session.get()) <= 0) session.reset();
         return false;
     }
-    if (accessibility && !drain(accessibility.get())) {
+    if (accessibility && !bus::drain(accessibility.get())) {
         accessibility.reset();
         processOfName.clear();
     }
@@ -403,7 +342,7 @@ std::string accessibleTabUrl(std::int32_t pid, const std::optional<std::string>&
     return {};
 }
 
-std::uint64_t accessibilityBusCalls() { return callsMade; }
+std::uint64_t accessibilityBusCalls() { return bus::callsMade(); }
 
 }  // namespace linux_desktop
 

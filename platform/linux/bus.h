@@ -1,0 +1,64 @@
+// D-Bus plumbing shared by the Linux desktop's users of sd-bus: owning
+// handles, a deadline for a group of calls, and calls that never wait past it.
+// Nothing here blocks for longer than the deadline the caller gives.
+#pragma once
+
+#include <systemd/sd-bus.h>
+
+#include <chrono>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+
+namespace bus {
+
+struct BusClose {
+    void operator()(sd_bus* connection) const { sd_bus_close_unref(connection); }
+};
+using Bus = std::unique_ptr<sd_bus, BusClose>;
+
+struct MessageUnref {
+    void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
+};
+using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
+
+struct SlotUnref {
+    void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
+};
+using Slot = std::unique_ptr<sd_bus_slot, SlotUnref>;
+
+// A point in time that a group of calls must not wait past.
+class Deadline {
+public:
+    explicit Deadline(std::chrono::microseconds budget) : at_(std::chrono::steady_clock::now() + budget) {}
+    // Microseconds left; 0 once the time is up.
+    std::uint64_t left() const;
+
+private:
+    std::chrono::steady_clock::time_point at_;
+};
+
+// A method call with string arguments, sent without auto-start (a service
+// that is not running is an error answer, nothing is started on the
+// collector's behalf); the reply, or empty on any failure: an error reply, no
+// reply before the deadline, a broken connection.
+Message call(sd_bus* connection, const Deadline& deadline, const char* destination, const char* path,
+             const char* interface, const char* member, std::initializer_list<const char*> args = {});
+
+// Processes what has arrived (signals, late replies) without waiting; false
+// when the connection has failed.
+bool drain(sd_bus* connection);
+
+// Drives a new connection through authentication and the bus's greeting, for
+// no longer than the deadline allows (sd-bus would otherwise wait for as long
+// as its own authentication timeout on the first call).
+bool waitReady(sd_bus* connection, const Deadline& deadline);
+
+// The user's session bus, connected and greeted before the deadline; empty
+// when there is none or it does not answer in time.
+Bus openSession(const Deadline& deadline);
+
+// Method calls made through `call` since start (for measurements).
+std::uint64_t callsMade();
+
+}  // namespace bus
