@@ -2,7 +2,7 @@
 //
 // The accessibility, workspace, event-source and main-loop code of the Linux
 // desktop is written once over the operations below; each window system gives
-// them from a folder of its own (x11/, wayland/). The collector never learns
+// them from a folder of its own (x11/, wayland/, gnome/). The collector never learns
 // which one serves it.
 #pragma once
 
@@ -29,6 +29,7 @@ struct ActiveWindow {
     std::optional<std::string> instance;       // the instance part of WM_CLASS
     std::optional<std::string> windowClass;    // the class part of WM_CLASS
     std::optional<std::string> applicationId;  // the toolkit's application id
+    std::optional<std::string> desktopFileId;  // the desktop shell's match to a desktop entry
     std::optional<std::string> title;          // bytes as the client set them; none without a name
 };
 
