@@ -110,15 +110,16 @@ std::unique_ptr<Session> openSession() {
     return session;
 }
 
-bool serves(const Session& session) {
+// Both services have answered (yes or no), or the connection is lost.
+bool decided(const Session& session) {
     using Answer = Session::Answer;
-    if (session.lost) return false;
-    return session.shell == Answer::yes || (session.shell == Answer::no && session.monitor == Answer::yes);
+    return session.lost || (session.shell != Answer::waiting && session.monitor != Answer::waiting);
 }
 
-bool failed(const Session& session) {
+// One of the services answered, and the connection holds.
+bool serves(const Session& session) {
     using Answer = Session::Answer;
-    return session.lost || (session.shell == Answer::no && session.monitor == Answer::no);
+    return !session.lost && (session.shell == Answer::yes || session.monitor == Answer::yes);
 }
 
 // Handles what has arrived without waiting; a broken connection is lost.
@@ -133,7 +134,7 @@ void drivePending(int deadlineMs, bool watchInput) {
     const double deadline = monotonicSeconds() + deadlineMs / 1000.0;
     for (;;) {
         pump(*pending);
-        if (serves(*pending) || failed(*pending)) return;
+        if (decided(*pending)) return;
         const int left = static_cast<int>((deadline - monotonicSeconds()) * 1000.0);
         if (left <= 0) return;
         const int fd = sd_bus_get_fd(pending->bus.get());
@@ -148,15 +149,14 @@ void drivePending(int deadlineMs, bool watchInput) {
     }
 }
 
-// Takes over an attempt that serves; drops one that failed.
+// Takes over a decided attempt that serves; drops one that does not.
 void adoptDecidedAttempt() {
-    if (!pending) return;
+    if (!pending || !decided(*pending)) return;
     if (serves(*pending)) {
         current = std::move(pending);
         noteFocus();
-    } else if (failed(*pending)) {
-        pending.reset();
     }
+    pending.reset();
 }
 
 void lose() {
@@ -171,10 +171,9 @@ bool connect() {
     pending = openSession();
     if (!pending) return false;
     drivePending(startDeadlineMs, true);
-    // The idle monitor alone, while the extension's answer is still out,
-    // serves too: the extension is then taken as absent for the trust answer.
-    const bool answered = serves(*pending) || (!pending->lost && pending->monitor == Session::Answer::yes);
-    if (!answered) {
+    // Either service answering in time serves; an extension that has not
+    // answered by then counts as absent for the trust answer.
+    if (!serves(*pending)) {
         pending.reset();
         return false;
     }
