@@ -15,12 +15,15 @@ owned; then reads commands on standard input, one a line, answering "ok":
   fire WATCH               WatchFired(WATCH): 1 is the idle watch, 2 the active one
   mute / serve             stop / resume answering method calls
   release / own            give up / take again both names
+  when                     prints "us T": the CLOCK_MONOTONIC microseconds
+                           just before the last focus signal was sent
 Ends at the end of standard input. The bus is DBUS_SESSION_BUS_ADDRESS.
 """
 
 import json
 import os
 import sys
+import time
 
 from gi.repository import Gio, GLib
 
@@ -63,6 +66,7 @@ class StandIn:
         self.muted = False
         self.held = []  # calls left unanswered, kept so that they stay so
         self.names = []
+        self.sent = 0
         if focus_reply != "absent":
             info = Gio.DBusNodeInfo.new_for_xml(shell_xml(REPLIES.get(focus_reply, FOCUS))).interfaces[0]
             self.bus.register_object(SHELL[1], info, self.call, None, None)
@@ -110,6 +114,7 @@ class StandIn:
         self.bus.emit_signal(None, path, interface, member, variant)
 
     def emit_focus(self, focus):
+        self.sent = time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000
         self.emit(SHELL[1], SHELL[2], "FocusChanged", GLib.Variant(f"({FOCUS})", focus))
 
     def command(self, words):
@@ -137,6 +142,8 @@ class StandIn:
             self.release()
         elif words[0] == "own":
             self.own()
+        elif words[0] == "when":
+            print(f"us {self.sent}")
         self.bus.flush_sync(None)
 
 

@@ -110,10 +110,13 @@ std::unique_ptr<Session> openSession() {
     return session;
 }
 
-// Both services have answered (yes or no), or the connection is lost.
+// Both services have answered (yes or no) and the idle watches are set, or
+// the connection is lost: nothing more is to come but signals.
 bool decided(const Session& session) {
     using Answer = Session::Answer;
-    return session.lost || (session.shell != Answer::waiting && session.monitor != Answer::waiting);
+    if (session.lost) return true;
+    return session.shell != Answer::waiting && session.monitor != Answer::waiting && !session.watchCall &&
+           !session.activeCall;
 }
 
 // One of the services answered, and the connection holds.
