@@ -3,8 +3,9 @@
 Real shell: headless gnome-shell on a private session bus and a stand-in
 system bus (two dbus-daemons of its own, bus.conf), HOME and XDG_RUNTIME_DIR
 in a temporary folder, the project's extension installed in its
-XDG_DATA_HOME and enabled in a key-file GSettings store before the shell
-starts (the shell loads no extension added later); beside it a test-only
+XDG_DATA_HOME by its install script and enabled there in a key-file
+GSettings store before the shell starts (the shell loads no extension added
+later); beside it a test-only
 extension (test-extension/) turns on the shell's unsafe mode, so that the
 tests drive the shell with org.gnome.Shell.Eval: closing the overview the
 shell starts in, activating windows. Windows come from a GTK 3 Wayland client
@@ -40,7 +41,6 @@ from wayland_e2e_test import UNKNOWN, CollectorTest, TestCompositor, base_env, f
 PYTHON = "/usr/bin/python3"
 BUS_CONFIG = os.path.join(HERE, "bus.conf")
 EXTENSION = os.path.join(HERE, "..", "..", "extensions", "gnome")
-UUID = "palvern-collector@palvern.dev"
 TEST_UUID = "palvern-test@palvern.dev"
 SHELL_NAME = "dev.palvern.Collector.Shell1"
 DISPLAY_NAME = "palvern-gnome"
@@ -89,12 +89,10 @@ class PrivateBus:
         self.proc.stdout.close()
 
 
-def install_extension(extensions_dir):
-    """The extension as the README installs it for GNOME Shell 43 and 44."""
-    target = os.path.join(extensions_dir, UUID)
-    os.makedirs(target)
-    for source in ("focus.js", "shell-43/extension.js", "shell-43/metadata.json"):
-        shutil.copy(os.path.join(EXTENSION, source), target)
+def install_extension(home, data, config):
+    """The extension installed and enabled as the README has a user do."""
+    env = dict(os.environ, HOME=home, XDG_DATA_HOME=data, XDG_CONFIG_HOME=config, GSETTINGS_BACKEND="keyfile")
+    subprocess.run(["sh", os.path.join(EXTENSION, "install.sh")], env=env, check=True, capture_output=True)
 
 
 class GnomeShell:
@@ -109,14 +107,12 @@ class GnomeShell:
         os.makedirs(self.runtime, 0o700)
         extensions = os.path.join(self.data, "gnome-shell", "extensions")
         os.makedirs(extensions)
-        enabled = [TEST_UUID]
-        if extension:
-            install_extension(extensions)
-            enabled.append(UUID)
         shutil.copytree(os.path.join(HERE, "test-extension"), os.path.join(extensions, TEST_UUID))
         os.makedirs(os.path.join(config, "glib-2.0", "settings"))
         with open(os.path.join(config, "glib-2.0", "settings", "keyfile"), "w") as settings:
-            settings.write(f"[org/gnome/shell]\nenabled-extensions={enabled!r}\n")
+            settings.write(f"[org/gnome/shell]\nenabled-extensions=['{TEST_UUID}']\n")
+        if extension:
+            install_extension(self.home, self.data, config)
         os.makedirs(os.path.join(self.data, "applications"))
         for name, contents in desktop_entries:
             with open(os.path.join(self.data, "applications", name), "w") as entry:
