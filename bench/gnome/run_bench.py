@@ -31,7 +31,7 @@ from gnome_e2e_test import GnomeShell, StandIn  # noqa: E402
 import run_bench as wayland_bench  # noqa: E402
 
 wayland_bench.COLLECTOR = os.path.join(BUILD, "PalvernCollector")
-from run_bench import context_switches, cpu_ns, idle_figures, rss_mb, start  # noqa: E402
+from run_bench import cpu_ns, idle_figures, rss_mb, start  # noqa: E402
 
 ACTIVATIONS = 500
 SWITCHES = 10000
