@@ -35,7 +35,7 @@ from gi.repository import Gio, GLib
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "x11"))
 sys.path.insert(0, os.path.join(HERE, "..", "wayland"))
-from x11_e2e_test import DEADLINE, Collector  # noqa: E402
+from x11_e2e_test import DEADLINE, Collector, XSession  # noqa: E402
 from wayland_e2e_test import UNKNOWN, CollectorTest, TestCompositor, base_env, facts  # noqa: E402
 
 PYTHON = "/usr/bin/python3"
@@ -493,6 +493,20 @@ class ScriptedShell(CollectorTest):
         shell.focus(0, "", "")  # no focused window: nothing to post
         shell.focus(4, "", "", pid=0)  # nothing known but the window
         self.assertEqual(facts(collector.next_event("focus")), UNKNOWN)
+
+    def test_chosen_over_an_x_display_in_a_wayland_session_only(self):
+        x = XSession()
+        self.addCleanup(x.close)
+        x.activate(x.xterm("X window", "XTerm11"))
+        shell = self.stand_in()
+        shell.focus(1, "Shell window", "shell.app")
+        for case, env, expected in [
+                ("the Wayland socket there", shell.env, ("shell.app", "shell.app", "Shell window")),
+                ("no Wayland socket (GNOME on X11)", dict(shell.env, WAYLAND_DISPLAY="palvern-absent"),
+                 ("XTerm11", "XTerm11", "X window"))]:
+            with self.subTest(case):
+                collector = self.collector(dict(env, DISPLAY=x.display))
+                self.assertEqual(facts(collector.next()), expected)
 
     def test_replies_of_the_wrong_form_are_no_extension(self):
         for mode in ("wrong", "missing", "error", "absent"):
