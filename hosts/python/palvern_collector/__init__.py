@@ -19,7 +19,7 @@ import signal as _signal
 import subprocess
 import threading
 from dataclasses import dataclass, fields
-from typing import Any, Literal, Mapping, Optional, Union
+from typing import IO, Any, Literal, Mapping, Optional, Union, cast
 
 __all__ = [
     "AccessibilityError", "AsyncCollector", "Collector", "CollectorError", "CollectorExited",
@@ -161,6 +161,8 @@ class Collector:
                                           stderr=subprocess.DEVNULL, env=env)
         except OSError as error:
             raise _missing(path, error) from error
+        self._stdin = cast(IO[bytes], self._proc.stdin)
+        self._stdout = cast(IO[bytes], self._proc.stdout)
 
     @property
     def pid(self) -> int:
@@ -179,7 +181,7 @@ class Collector:
         if self._ended:
             raise StopIteration
         try:
-            line = self._proc.stdout.readline()
+            line = self._stdout.readline()
         except ValueError:  # stop() closed the pipe meanwhile
             raise StopIteration from None
         if line:
@@ -203,7 +205,7 @@ class Collector:
     def _end(self) -> None:
         self._ended = True
         try:
-            self._proc.stdin.close()
+            self._stdin.close()
         except OSError:  # it has gone already
             pass
         try:
@@ -211,7 +213,7 @@ class Collector:
         except subprocess.TimeoutExpired:
             self._proc.kill()
             returncode = self._proc.wait()
-        self._proc.stdout.close()
+        self._stdout.close()
         self.status, self.signal = _status_and_signal(returncode)
 
 
