@@ -9,7 +9,9 @@ packages=(
   libxcb1-dev libxcb-screensaver0-dev libxcb-xinput-dev libxcb-res0-dev libsystemd-dev
   libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols
   # tests
-  libgtest-dev python3 xvfb openbox xterm xdotool x11-utils xfonts-base
+  libgtest-dev python3 python3-jsonschema xvfb openbox xterm xdotool x11-utils xfonts-base
+  # tests of the host libraries and of the Debian package (dpkg-shlibdeps)
+  nodejs dpkg-dev
   # tests of Wayland sessions: a compositor, a terminal, input
   sway foot wtype util-linux
   # tests of browser URLs: a session bus, the accessibility bus, busctl, browsers
