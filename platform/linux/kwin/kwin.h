@@ -28,7 +28,6 @@ constexpr const char* kwinName = "org.kde.KWin";
 struct Window {
     std::string caption;
     std::string resourceClass;
-    std::string resourceName;
     std::string desktopFileName;
     std::string internalId;  // KWin's id of the window
     std::int32_t pid = 0;

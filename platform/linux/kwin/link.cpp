@@ -44,12 +44,11 @@ void reported(Link& link) {
 int onActive(sd_bus_message* message, void* data, sd_bus_error* error) {
     Link& link = of(data);
     if (!fromKWin(link, message)) return sd_bus_error_set_const(error, SD_BUS_ERROR_ACCESS_DENIED, "");
-    const char* fields[5] = {};
+    const char* fields[4] = {};
     std::int32_t pid = 0;
-    const int r = sd_bus_message_read(message, "sssssi", &fields[0], &fields[1], &fields[2], &fields[3],
-                                      &fields[4], &pid);
+    const int r = sd_bus_message_read(message, "ssssi", &fields[0], &fields[1], &fields[2], &fields[3], &pid);
     if (r < 0) return r;
-    link.active = Window{fields[0], fields[1], fields[2], fields[3], fields[4], pid};
+    link.active = Window{fields[0], fields[1], fields[2], fields[3], pid};
     reported(link);
     return sd_bus_reply_method_return(message, "");
 }
@@ -65,7 +64,7 @@ int onInactive(sd_bus_message* message, void* data, sd_bus_error* error) {
 
 const sd_bus_vtable objectTable[] = {
     SD_BUS_VTABLE_START(0),
-    SD_BUS_METHOD("Active", "sssssi", "", onActive, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("Active", "ssssi", "", onActive, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("Inactive", "", "", onInactive, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END,
 };

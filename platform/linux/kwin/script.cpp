@@ -38,8 +38,7 @@ function send(window) {
         return;
     }
     callDBus(destination, path, iface, "Active", text(window.caption), text(window.resourceClass),
-             text(window.resourceName), text(window.desktopFileName), text(window.internalId),
-             Number(window.pid) | 0);
+             text(window.desktopFileName), text(window.internalId), Number(window.pid) | 0);
 }
 let current = null;
 function captionChanged() {

@@ -2,6 +2,9 @@
 // them: the active window as the script last reported it, the idle time from
 // the Wayland connection. Wayland gives an unprivileged client no view of
 // other clients' key presses or clicks, so the input totals stay 0.
+#include <map>
+#include <tuple>
+
 #include "platform/linux/kwin/kwin.h"
 #include "platform/linux/wayland/wayland.h"
 
@@ -38,6 +41,19 @@ std::uint64_t numberOf(const Window& window) {
     return windowNumber;
 }
 
+// An XWayland window that names no process (no _NET_WM_PID) gets, for its
+// class, a number of its own in the process's place, as on Wayland, so that
+// its title can still be read. Numbers are never those of real processes'
+// windows: those come with their pid.
+std::map<std::string, std::int32_t> classNumbers;
+
+std::pair<std::int32_t, bool> processOf(const Window& window) {
+    if (window.pid >= 1) return {window.pid, true};
+    auto [entry, added] = classNumbers.try_emplace(window.resourceClass, 0);
+    if (added) entry->second = static_cast<std::int32_t>(classNumbers.size());
+    return {entry->second, false};
+}
+
 std::optional<std::string> unlessEmpty(const std::string& text) {
     if (text.empty()) return std::nullopt;
     return text;
@@ -55,7 +71,8 @@ void serve(bool readable) {
     dispatch(readable);
     std::optional<ActiveKey> active;
     if (const Window* window = activeWindow()) {
-        active = ActiveKey{numberOf(*window), window->pid, window->resourceClass, window->desktopFileName};
+        active = ActiveKey{numberOf(*window), processOf(*window).first, window->resourceClass,
+                           window->desktopFileName};
     }
     if (active != lastActive) activeChanged = true;
     lastActive = std::move(active);
@@ -86,9 +103,12 @@ ws::Snapshot readSnapshot() {
     if (const Window* window = activeWindow()) {
         ws::ActiveWindow active;
         active.id = numberOf(*window);
-        active.pid = window->pid;
-        active.instance = unlessEmpty(window->resourceName);
-        active.windowClass = unlessEmpty(window->resourceClass);
+        std::tie(active.pid, active.pidIsProcess) = processOf(*window);
+        // The resource name is KWin's guess from the executable for a
+        // Wayland window, no instance of the application's: the class stands
+        // in both places, as an app_id does on Wayland.
+        active.instance = unlessEmpty(window->resourceClass);
+        active.windowClass = active.instance;
         active.desktopFileId = desktopFileId(window->desktopFileName);
         active.title = window->caption;
         snapshot.active = std::move(active);
@@ -99,7 +119,7 @@ ws::Snapshot readSnapshot() {
 // KWin's script reports the active window only.
 std::vector<ws::ClientWindow> clientWindows() {
     std::vector<ws::ClientWindow> clients;
-    if (const Window* window = activeWindow()) clients.push_back({numberOf(*window), window->pid});
+    if (const Window* window = activeWindow()) clients.push_back({numberOf(*window), processOf(*window).first});
     return clients;
 }
 

@@ -210,11 +210,17 @@ void lose() {
 
 namespace {
 
+// A compositor that let the first attempt at start run out of time is not
+// waited for a second time at start.
+bool silentAtStart = false;
+
 bool openFor(bool toplevels, int deadlineMs) {
+    if (silentAtStart) return false;
     forToplevels = toplevels;
     pending = openSession();
     drivePending(deadlineMs, true);
     if (!pending) return false;
+    silentAtStart = pending->stage == Session::Stage::globals;
     // A compositor that offers the manager but has not sent the list yet is
     // still the one to report; the main loop finishes the attempt.
     const bool offers = pending->stage == Session::Stage::ready || pending->stage == Session::Stage::toplevels;
