@@ -4,9 +4,11 @@
 // An attempt that has not ended by then goes on in the main loop's poll
 // until the next refresh, which gives it up for a new one.
 //
-// Lost: the bus connection breaks, KWin's name changes hands, or KWin leaves
-// a refresh's question (is the script still loaded?) unanswered until the
-// next refresh, or says no.
+// Lost: the bus connection breaks, or KWin's name changes hands (KWin ended
+// or was started again). Nothing is asked of KWin at a refresh, so that an
+// idle collector wakes for its timer alone: a KWin that stops answering
+// without going away holds up no record (nothing waits for it), but the
+// records keep its last report until it answers again.
 #include <time.h>
 
 #include <atomic>
@@ -60,16 +62,6 @@ void unloadAtExit() {
                   "unloadScript", {name.c_str()})) {
         removeScript(name);
     }
-}
-
-int onProbe(sd_bus_message* reply, void* data, sd_bus_error*) {
-    Link& link = *static_cast<Link*>(data);
-    link.probe.reset();
-    int loaded = 0;
-    if (sd_bus_message_is_method_error(reply, nullptr) || sd_bus_message_read(reply, "b", &loaded) < 0 || !loaded) {
-        link.stage = Link::Stage::failed;
-    }
-    return 0;
 }
 
 void addDescriptor(const Link& link, std::vector<pollfd>& fds, int& timeoutMs) {
@@ -144,23 +136,12 @@ void dispatch(bool readable) {
     }
 }
 
-// At each refresh: the idle connection is looked after by wayland/; the link
-// is asked whether its script is still loaded, and taken for lost if the last
-// refresh's question is unanswered; without a link, one attempt at a new one.
+// At each refresh: the idle connection is looked after by wayland/; without
+// a link, one attempt at a new one (an attempt left from an earlier refresh
+// is given up for it).
 void reconnectIfLost() {
     wayland::reconnectIfLost();
-    if (current && current->probe) current.reset();
-    if (current) {
-        Link& link = *current;
-        link.probe = bus::callAsync(link.connection.get(), onProbe, &link, kwinName, "/Scripting",
-                                    "org.kde.kwin.Scripting", "isScriptLoaded", {link.scriptName.c_str()});
-        // A KWin that serves us answers at once: taking the answer in this
-        // wake-up spares the main loop one of its own at every refresh.
-        const bus::Deadline deadline(refreshBudget);
-        drive(link, deadline, false, [](const Link& l) { return !l.probe; });
-        if (link.stage == Link::Stage::failed) current.reset();
-        return;
-    }
+    if (current) return;
     pending = openLink(++attempts, false);
     if (!pending) return;
     drive(*pending, bus::Deadline(refreshBudget), false, isReady);

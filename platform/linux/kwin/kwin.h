@@ -57,7 +57,6 @@ struct Link {
     bus::Slot call;     // the call of the stage under way
     bus::Slot object;   // the object the script calls
     bus::Slot ownerWatch;
-    bus::Slot probe;    // sent at a refresh, unanswered yet
     std::optional<Window> active;
     bool reported = false;  // the script has reported at least once
 };

@@ -268,6 +268,9 @@ void dispatch(bool readable) {
 // none. An attempt left from an earlier refresh is given up for a new one.
 void reconnectIfLost() {
     if (current && current->aliveSync) lose();
+    // The idle source only: the window system that reports the windows
+    // watches the compositor, and a refresh costs no round trip here.
+    if (current && !forToplevels) return;
     if (current) {
         current->aliveSync.reset(wl_display_sync(current->display.get()));
         wl_callback_add_listener(current->aliveSync.get(), &aliveListener, current.get());
