@@ -39,6 +39,9 @@ int main(void) {
     wl_display_roundtrip(display);
     org_kde_kwin_idle_timeout_release(timeout);
     wl_display_roundtrip(display);
+    org_kde_kwin_idle_destroy(idle);
+    wl_seat_destroy(seat);
+    wl_registry_destroy(registry);
     wl_display_disconnect(display);
     return 0;
 }

@@ -70,6 +70,10 @@ void addDescriptor(const Link& link, std::vector<pollfd>& fds, int& timeoutMs) {
     const int events = sd_bus_get_events(connection);
     if (fd < 0 || events < 0) return;
     fds.push_back({fd, static_cast<short>(events), 0});
+    if (link.more) {
+        timeoutMs = 0;
+        return;
+    }
     std::uint64_t due = 0;
     if (sd_bus_get_timeout(connection, &due) <= 0 || due == UINT64_MAX) return;
     timespec now{};

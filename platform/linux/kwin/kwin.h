@@ -59,6 +59,7 @@ struct Link {
     bus::Slot ownerWatch;
     std::optional<Window> active;
     bool reported = false;  // the script has reported at least once
+    bool more = false;      // the last pump stopped with messages still read and unhandled
 };
 
 // script.cpp: the script's text and its file, loading and unloading.

@@ -18,8 +18,8 @@ constexpr const char* scriptingPath = "/Scripting";
 constexpr const char* scriptingInterface = "org.kde.kwin.Scripting";
 constexpr const char* scriptInterface = "org.kde.kwin.Script";
 
-// Calls within one batch of what arrived; the rest waits for the main loop's
-// next turn (sd-bus then gives the poll no timeout).
+// Messages handled in one pump; the rest waits for the main loop's next turn,
+// which then does not sleep.
 constexpr int batchLimit = 256;
 
 Link& of(void* data) { return *static_cast<Link*>(data); }
@@ -183,13 +183,17 @@ bool ended(const Link& link) { return link.stage == Link::Stage::ready || link.s
 
 void pump(Link& link) {
     sd_bus* connection = link.connection.get();
+    link.more = true;
     for (int i = 0; i < batchLimit && link.stage != Link::Stage::failed; ++i) {
         const int r = sd_bus_process(connection, nullptr);
         if (r < 0) {
             fail(link);
             break;
         }
-        if (r == 0) break;
+        if (r == 0) {
+            link.more = false;
+            break;
+        }
     }
     if (sd_bus_is_open(connection) <= 0) fail(link);
 }
