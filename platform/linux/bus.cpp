@@ -92,20 +92,23 @@ Bus openSession(const Deadline& deadline) {
     return connection;
 }
 
+std::uint64_t untilTimeout(sd_bus* connection) {
+    std::uint64_t due = 0;
+    if (sd_bus_get_timeout(connection, &due) <= 0 || due == UINT64_MAX) return UINT64_MAX;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::uint64_t nowUs =
+        static_cast<std::uint64_t>(now.tv_sec) * 1'000'000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000;
+    return due > nowUs ? due - nowUs : 0;
+}
+
 bool waitOnce(sd_bus* connection, const Deadline& deadline, bool watchInput) {
     const int fd = sd_bus_get_fd(connection);
     const int events = sd_bus_get_events(connection);
     if (fd < 0 || events < 0) return false;
     std::uint64_t wait = deadline.left();
     if (wait == 0) return false;
-    std::uint64_t due = 0;
-    if (sd_bus_get_timeout(connection, &due) > 0 && due != UINT64_MAX) {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const std::uint64_t nowUs = static_cast<std::uint64_t>(now.tv_sec) * 1'000'000 +
-                                    static_cast<std::uint64_t>(now.tv_nsec) / 1000;
-        wait = std::min(wait, due > nowUs ? due - nowUs : 0);
-    }
+    wait = std::min(wait, untilTimeout(connection));
     const int ms = static_cast<int>((wait + 999) / 1000);
     if (watchInput) {
         // A wait cut short by the connection's own timeout is no failure

@@ -58,6 +58,10 @@ bool waitReady(sd_bus* connection, const Deadline& deadline);
 // when there is none or it does not answer in time.
 Bus openSession(const Deadline& deadline);
 
+// Microseconds until the connection's own next timeout (a reply's, or 0 when
+// it holds messages read and not yet handled); UINT64_MAX when none is due.
+std::uint64_t untilTimeout(sd_bus* connection);
+
 // Waits once for what the connection waits for (its events and timeout),
 // never past the deadline. `watchInput`: standard input's end cuts the wait
 // short (start-up, before the collector's own watcher runs). False on the

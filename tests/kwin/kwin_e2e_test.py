@@ -27,7 +27,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wayland"))
-from wayland_e2e_test import ERROR, UNKNOWN, CollectorTest, facts, wait_for  # noqa: E402
+from wayland_e2e_test import ERROR, UNKNOWN, CollectorTest, TestCompositor, facts, wait_for  # noqa: E402
 from x11_e2e_test import DEADLINE, Collector, prop  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -287,6 +287,69 @@ class Selection(KWinTest):
         status, stderr = early.finish()
         self.assertEqual((status, stderr), (0, b""))
         self.assertLess(time.monotonic() - begun, 3.0)
+
+
+class StandIn(CollectorTest):
+    """stand_in_kwin.py on a private bus, with the scripted compositor
+    (no toplevel manager) for the idle connection."""
+
+    def stand_in(self, mode):
+        wl = TestCompositor(bare=True)
+        self.addCleanup(wl.close)
+        path = os.path.join(wl.dir, "bus")
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                                f"--address=unix:path={path}"], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+        self.addCleanup(bus.wait)
+        self.addCleanup(bus.terminate)
+        wait_for(lambda: os.path.exists(path), "a session bus")
+        env = dict(wl.env, DBUS_SESSION_BUS_ADDRESS=f"unix:path={path}")
+        kwin = subprocess.Popen([GTK_PYTHON, os.path.join(HERE, "stand_in_kwin.py"), env["DBUS_SESSION_BUS_ADDRESS"],
+                                 mode], stdin=subprocess.PIPE, stdout=subprocess.PIPE, bufsize=0)
+        self.addCleanup(kwin.wait)
+        self.addCleanup(kwin.stdout.close)
+        self.addCleanup(kwin.stdin.close)
+        assert kwin.stdout.readline() == b"ready\n"
+        return env, kwin, wl.dir
+
+    def calls(self, kwin, until):
+        """The stand-in's log up to and with the line `until`."""
+        lines = []
+        while not lines or lines[-1] != until:
+            ready, _, _ = select.select([kwin.stdout], [], [], DEADLINE)
+            self.assertTrue(ready, lines)
+            lines.append(kwin.stdout.readline().decode().strip())
+        return lines
+
+    def test_plasma6_names_the_script_object_after_the_scripting_object(self):
+        env, kwin, _ = self.stand_in("plasma6")
+        collector = self.collector(env)
+        self.assertEqual(facts(collector.next()), ("start.app", "start.app", "Start window"))
+        calls = self.calls(kwin, "run /Scripting/Script0")
+        self.assertEqual([c.split()[0] for c in calls], ["loadScript", "run"])
+
+    def test_a_refused_script_is_not_chosen_and_leaves_nothing(self):
+        env, kwin, runtime = self.stand_in("refuse")
+        collector = self.collector(env)
+        self.assertEqual(collector.next(), ERROR)
+        self.assertEqual(facts(collector.next()), UNKNOWN)
+        self.assertEqual(glob.glob(os.path.join(runtime, SCRIPT_FILES)), [])
+
+    def test_a_load_never_answered_holds_start_up_a_second_at_most(self):
+        env, kwin, _ = self.stand_in("mute")
+        begun = time.monotonic()
+        collector = self.collector(env)
+        self.assertEqual(collector.next(), ERROR)
+        self.assertLess(time.monotonic() - begun, 3.0)
+        self.assertEqual(facts(collector.next()), UNKNOWN)
+        early = Collector(env)  # standard input ends while the load is unanswered
+        self.addCleanup(early.kill)
+        self.assertEqual(early.finish(), (0, b""))
+
+    def test_a_script_that_runs_and_has_not_reported_yet_is_chosen(self):
+        env, kwin, _ = self.stand_in("silent")
+        collector = self.collector(env)
+        self.assertEqual(facts(collector.next()), UNKNOWN)  # no error record first
 
 
 class StartAndFocus(KWinTest):

@@ -9,8 +9,7 @@
 // idle collector wakes for its timer alone: a KWin that stops answering
 // without going away holds up no record (nothing waits for it), but the
 // records keep its last report until it answers again.
-#include <time.h>
-
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 
@@ -70,19 +69,10 @@ void addDescriptor(const Link& link, std::vector<pollfd>& fds, int& timeoutMs) {
     const int events = sd_bus_get_events(connection);
     if (fd < 0 || events < 0) return;
     fds.push_back({fd, static_cast<short>(events), 0});
-    if (link.more) {
-        timeoutMs = 0;
-        return;
-    }
-    std::uint64_t due = 0;
-    if (sd_bus_get_timeout(connection, &due) <= 0 || due == UINT64_MAX) return;
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const std::uint64_t nowUs =
-        static_cast<std::uint64_t>(now.tv_sec) * 1'000'000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000;
-    const std::uint64_t waitMs = due > nowUs ? (due - nowUs + 999) / 1000 : 0;
-    const int capped = waitMs > 60'000 ? 60'000 : static_cast<int>(waitMs);
-    if (timeoutMs < 0 || capped < timeoutMs) timeoutMs = capped;
+    const std::uint64_t waitUs = link.more ? 0 : bus::untilTimeout(connection);
+    if (waitUs == UINT64_MAX) return;
+    const int waitMs = static_cast<int>(std::min<std::uint64_t>((waitUs + 999) / 1000, 60'000));
+    if (timeoutMs < 0 || waitMs < timeoutMs) timeoutMs = waitMs;
 }
 
 }  // namespace

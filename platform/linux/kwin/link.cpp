@@ -104,6 +104,7 @@ int onLoaded(sd_bus_message* reply, void* data, sd_bus_error*) {
     Link& link = of(data);
     link.call.reset();
     if (isError(reply) || sd_bus_message_read(reply, "i", &link.scriptId) < 0 || link.scriptId < 0) {
+        removeScript(link.scriptName);  // KWin has answered: nothing of it is loaded
         fail(link);
         return 0;
     }
