@@ -57,8 +57,8 @@ void unloadAtExit() {
     bus::Bus connection = bus::openSession(deadline, false);
     if (!connection) return;
     const std::string name = ownScriptName(attempts.load());
-    if (bus::call(connection.get(), deadline, false, kwinName, "/Scripting", "org.kde.kwin.Scripting",
-                  "unloadScript", {name.c_str()})) {
+    if (bus::call(connection.get(), deadline, false, kwinName, scriptingPath, scriptingInterface, "unloadScript",
+                  {name.c_str()})) {
         removeScript(name);
     }
 }

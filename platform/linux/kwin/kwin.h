@@ -21,8 +21,10 @@ namespace kwin {
 constexpr const char* objectPath = "/dev/palvern/Collector/KWin";
 constexpr const char* objectInterface = "dev.palvern.Collector.KWin";
 
-// KWin on the session bus.
+// KWin on the session bus, and its scripting interface.
 constexpr const char* kwinName = "org.kde.KWin";
+constexpr const char* scriptingPath = "/Scripting";
+constexpr const char* scriptingInterface = "org.kde.kwin.Scripting";
 
 // The active window as the script last reported it.
 struct Window {

@@ -7,15 +7,11 @@
 //      /Scripting/Script<id> in Plasma 6);
 //   4. its first report, which it sends right after it starts.
 // The collector's object takes the script's calls from then on.
-#include <cstring>
-
 #include "platform/linux/kwin/kwin.h"
 
 namespace kwin {
 namespace {
 
-constexpr const char* scriptingPath = "/Scripting";
-constexpr const char* scriptingInterface = "org.kde.kwin.Scripting";
 constexpr const char* scriptInterface = "org.kde.kwin.Script";
 
 // Messages handled in one pump; the rest waits for the main loop's next turn,
