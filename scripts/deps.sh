@@ -14,6 +14,8 @@ packages=(
   nodejs dpkg-dev
   # tests of Wayland sessions: a compositor, a terminal, input
   sway foot wtype util-linux
+  # tests of KDE Plasma sessions: KWin on Wayland, GTK windows from Python
+  kwin-wayland python3-gi gir1.2-gtk-3.0
   # tests of browser URLs: a session bus, the accessibility bus, busctl, browsers
   dbus at-spi2-core systemd firefox-esr chromium
   # benchmarks

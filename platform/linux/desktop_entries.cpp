@@ -452,6 +452,9 @@ const DesktopEntry* Index::byStartupWMClass(std::string_view wmClass) const {
 }
 
 std::optional<DesktopEntry> match(const Index& index, const WindowIdentity& window, SandboxLookup sandbox) {
+    if (window.desktopFileId) {
+        if (const auto* entry = index.byId(*window.desktopFileId)) return *entry;
+    }
     const std::optional<std::string>* names[] = {&window.instance, &window.windowClass};
     for (const auto* name : names) {
         if (!*name || (*name)->empty()) continue;

@@ -1,5 +1,6 @@
 #include "platform/linux/window_system.h"
 
+#include "platform/linux/kwin/kwin.h"
 #include "platform/linux/wayland/wayland.h"
 #include "platform/linux/x11/x11.h"
 
@@ -9,10 +10,12 @@ namespace {
 std::optional<Snapshot> current;
 std::optional<std::vector<ClientWindow>> clients;
 
-// A Wayland compositor that offers the foreign-toplevel manager, else the X
-// display as before. Each connect says yes or no, leaving nothing behind on no.
+// A Wayland compositor that offers the foreign-toplevel manager, else KWin's
+// scripting interface under a Wayland session of KWin's, else the X display.
+// Each connect says yes or no, leaving nothing behind on no.
 const WindowSystem& choose() {
     if (wayland::connect()) return wayland::windowSystem;
+    if (kwin::connect()) return kwin::windowSystem;
     x11::connect();
     return x11::windowSystem;
 }

@@ -77,7 +77,7 @@ std::optional<Application> frontmostApplication() {
     // The application's desktop entry names it when it has one.
     const std::int32_t process = active->pidIsProcess ? active->pid : 0;
     if (auto entry = desktop::matchDesktopEntry(
-            {active->instance, active->windowClass, active->applicationId, process})) {
+            {active->desktopFileId, active->instance, active->windowClass, active->applicationId, process})) {
         application.localizedName = std::move(entry->name);
         application.bundleIdentifier = std::move(entry->id);
         return application;
@@ -86,7 +86,9 @@ std::optional<Application> frontmostApplication() {
     if (!application.localizedName && process >= 1) {
         application.localizedName = linux_desktop::commandName(process);
     }
-    application.bundleIdentifier = active->applicationId ? active->applicationId : active->windowClass;
+    application.bundleIdentifier = active->desktopFileId   ? active->desktopFileId
+                                   : active->applicationId ? active->applicationId
+                                                           : active->windowClass;
     return application;
 }
 

@@ -85,6 +85,19 @@ void runTable(const std::vector<Case>& cases) {
 
 TEST(DesktopEntries, EachMatchingStepAndItsPrecedence) {
     runTable({
+        {"the window system's desktop file ID before the class's StartupWMClass",
+         {{"sys1/applications/org.example.Named.desktop", app("Named")},
+          {"sys1/applications/other.desktop", app("Other", "StartupWMClass=Cls\n")}},
+         {.desktopFileId = "org.example.Named", .instance = "inst", .windowClass = "Cls"},
+         DesktopEntry{"org.example.Named", "Named"}},
+        {"a desktop file ID without an entry: the class decides",
+         {{"sys1/applications/Cls.desktop", app("Class")}},
+         {.desktopFileId = "org.example.Missing", .windowClass = "Cls"},
+         DesktopEntry{"Cls", "Class"}},
+        {"a desktop file ID is taken as it is, without the guesses for classes",
+         {{"sys1/applications/kde-tool.desktop", app("Tool")}},
+         {.desktopFileId = "tool"},
+         std::nullopt},
         {"instance as StartupWMClass",
          {{"sys1/applications/app.desktop", app("App", "StartupWMClass=inst\n")}},
          {.instance = "inst", .windowClass = "Other"},
