@@ -9,11 +9,15 @@ packages=(
   libxcb1-dev libxcb-screensaver0-dev libxcb-xinput-dev libxcb-res0-dev libsystemd-dev
   libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols
   # tests
-  libgtest-dev python3 xvfb openbox xterm xdotool x11-utils xfonts-base
+  libgtest-dev python3 python3-jsonschema xvfb openbox xterm xdotool x11-utils xfonts-base
+  # tests of the host libraries and of the Debian package (dpkg-shlibdeps)
+  nodejs dpkg-dev
   # tests of Wayland sessions: a compositor, a terminal, input
   sway foot wtype util-linux
-  # tests of GNOME sessions: the shell, and GTK windows from Python
-  gnome-shell python3-gi gir1.2-gtk-3.0
+  # tests of KDE Plasma sessions: KWin on Wayland, GTK windows from Python
+  kwin-wayland python3-gi gir1.2-gtk-3.0
+  # tests of GNOME sessions: the shell (GTK windows from Python as above)
+  gnome-shell
   # tests of browser URLs: a session bus, the accessibility bus, busctl, browsers
   dbus at-spi2-core systemd firefox-esr chromium
   # benchmarks

@@ -58,6 +58,37 @@ bool waitReady(sd_bus* connection, const Deadline& deadline);
 // when there is none or it does not answer in time.
 Bus openSession(const Deadline& deadline);
 
+// Microseconds until the connection's own next timeout (a reply's, or 0 when
+// it holds messages read and not yet handled); UINT64_MAX when none is due.
+std::uint64_t untilTimeout(sd_bus* connection);
+
+// Waits once for what the connection waits for (its events and timeout),
+// never past the deadline. `watchInput`: standard input's end cuts the wait
+// short (start-up, before the collector's own watcher runs). False on the
+// deadline, the end of input or a failed connection.
+bool waitOnce(sd_bus* connection, const Deadline& deadline, bool watchInput);
+
+// `call` and `openSession`, waiting with waitOnce: what arrives meanwhile
+// (method calls to the collector's objects, signals) is processed as it comes.
+Message call(sd_bus* connection, const Deadline& deadline, bool watchInput, const char* destination,
+             const char* path, const char* interface, const char* member,
+             std::initializer_list<const char*> args = {});
+Bus openSession(const Deadline& deadline, bool watchInput);
+
+// A method call with string arguments, sent without auto-start and not
+// waited for: `handler` gets the reply (or the error sd-bus makes when the
+// connection fails) while the connection is processed. The call is
+// forgotten when the slot goes. Empty when it could not be sent.
+Slot callAsync(sd_bus* connection, sd_bus_message_handler_t handler, void* data, const char* destination,
+               const char* path, const char* interface, const char* member,
+               std::initializer_list<const char*> args = {});
+
+// A method call with string arguments whose answer nobody waits for: sent
+// without auto-start and with no reply asked for. False when it could not be
+// queued.
+bool send(sd_bus* connection, const char* destination, const char* path, const char* interface,
+          const char* member, std::initializer_list<const char*> args = {});
+
 // Method calls made through `call` since start (for measurements).
 std::uint64_t callsMade();
 

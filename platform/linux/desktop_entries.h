@@ -23,7 +23,7 @@ namespace desktop {
 
 // What a window says about its application.
 struct WindowIdentity {
-    std::optional<std::string> desktopFileId{};  // the desktop shell's own answer, when it gives one
+    std::optional<std::string> desktopFileId{};  // the entry the window system names for it
     std::optional<std::string> instance{};       // WM_CLASS instance
     std::optional<std::string> windowClass{};    // WM_CLASS class
     std::optional<std::string> applicationId{};  // _GTK_APPLICATION_ID
@@ -114,7 +114,7 @@ private:
 // Whose sandbox a process is in; sandboxApplicationId in the collector.
 using SandboxLookup = std::optional<std::string> (*)(std::int32_t pid);
 
-// The matching, first hit wins: the desktop file ID the desktop shell gives;
+// The matching, first hit wins: the desktop file ID the window system gives;
 // the instance, then the class, as a
 // StartupWMClass; the instance, then the class, as a desktop file ID (as
 // it is, lowercased with spaces as '-', each also behind a vendor prefix);

@@ -38,7 +38,7 @@ void scheduleRepeatingTimer(double interval, Trigger trigger) {
 void runMainLoop() {
     const ws::WindowSystem& system = ws::windowSystem();
     ws::dropSnapshot();  // the start sample's
-    std::vector<int> systemFds;
+    std::vector<pollfd> systemFds;
     std::vector<pollfd> fds;
     bool systemReadable = false;
     for (;;) {
@@ -46,11 +46,12 @@ void runMainLoop() {
         // replies) would wait unseen while poll sleeps.
         linux_desktop::serviceActivations(systemReadable);
         systemFds.clear();
-        system.descriptors(systemFds);
+        int timeoutMs = -1;
+        system.descriptors(systemFds, timeoutMs);
         fds.clear();
         for (const Timer& timer : timers) fds.push_back({timer.fd, POLLIN, 0});
-        for (int fd : systemFds) fds.push_back({fd, POLLIN, 0});
-        if (poll(fds.data(), fds.size(), -1) < 0) continue;
+        fds.insert(fds.end(), systemFds.begin(), systemFds.end());
+        if (poll(fds.data(), fds.size(), timeoutMs) < 0) continue;
         systemReadable = false;
         for (std::size_t i = timers.size(); i < fds.size(); ++i) systemReadable |= fds[i].revents != 0;
         for (std::size_t i = 0; i < timers.size(); ++i) {

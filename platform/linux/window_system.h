@@ -2,9 +2,11 @@
 //
 // The accessibility, workspace, event-source and main-loop code of the Linux
 // desktop is written once over the operations below; each window system gives
-// them from a folder of its own (x11/, wayland/, gnome/). The collector never learns
-// which one serves it.
+// them from a folder of its own (x11/, wayland/, kwin/, gnome/). The
+// collector never learns which one serves it.
 #pragma once
+
+#include <poll.h>
 
 #include <cstdint>
 #include <optional>
@@ -29,7 +31,7 @@ struct ActiveWindow {
     std::optional<std::string> instance;       // the instance part of WM_CLASS
     std::optional<std::string> windowClass;    // the class part of WM_CLASS
     std::optional<std::string> applicationId;  // the toolkit's application id
-    std::optional<std::string> desktopFileId;  // the desktop shell's match to a desktop entry
+    std::optional<std::string> desktopFileId;  // the desktop entry the window system names
     std::optional<std::string> title;          // bytes as the client set them; none without a name
 };
 
@@ -48,8 +50,10 @@ struct Snapshot {
 struct WindowSystem {
     // Whether the active window can be reported at all (the trust answer).
     bool (*reportsActiveWindow)();
-    // Appends the descriptors the main loop is to poll for this window system.
-    void (*descriptors)(std::vector<int>& fds);
+    // Appends the descriptors the main loop is to poll for this window
+    // system, each with the events it waits for, and may shorten the poll's
+    // timeout (milliseconds, -1 for none) when work is due without an event.
+    void (*descriptors)(std::vector<pollfd>& fds, int& timeoutMs);
     // Handles whatever has arrived; `readable`: one of the descriptors was.
     // Never waits for the server.
     void (*dispatch)(bool readable);

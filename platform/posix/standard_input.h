@@ -10,4 +10,7 @@ namespace posix {
 // left unread for the watcher to see.
 bool waitReadableUnlessInputEnds(int fd, int timeoutMs);
 
+// The same for any of poll's `events` on `fd` (POLLIN, POLLOUT).
+bool waitUnlessInputEnds(int fd, short events, int timeoutMs);
+
 }  // namespace posix

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/platform.h"
+#include "platform/posix/exit.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ const bool brokenPipeIgnored = [] {
 namespace platform {
 
 void writeStandardOutput(std::string_view bytes) {
+    if (posix::exiting()) return;  // the host has ended the collector's input
     const char* next = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {

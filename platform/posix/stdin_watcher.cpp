@@ -117,13 +117,15 @@ std::size_t availableData(InputHandle input) {
 
 namespace posix {
 
-bool waitReadableUnlessInputEnds(int fd, int timeoutMs) {
+bool waitReadableUnlessInputEnds(int fd, int timeoutMs) { return waitUnlessInputEnds(fd, POLLIN, timeoutMs); }
+
+bool waitUnlessInputEnds(int fd, short events, int timeoutMs) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left < 0) return false;
-        pollfd fds[2] = {{fd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        pollfd fds[2] = {{fd, events, 0}, {STDIN_FILENO, POLLIN, 0}};
         int ready = poll(fds, 2, static_cast<int>(left) + 1);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return false;

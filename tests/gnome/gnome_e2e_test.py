@@ -198,7 +198,9 @@ class GnomeShell:
                                 stderr=subprocess.DEVNULL)
         self.children.append(proc)
         assert proc.stdout.readline() == b"mapped\n", self.diagnosis()
-        script = (f"JSON.stringify(global.display.list_all_windows().filter(w => w.get_pid() == {proc.pid})"
+        # Shown: the shell has given it the focus by then if it is to have it.
+        script = (f"JSON.stringify(global.display.list_all_windows().filter(w => w.get_pid() == {proc.pid}"
+                  " && w.get_compositor_private() && w.get_compositor_private().visible)"
                   ".map(w => [w.get_title(), w.get_stable_sequence()]))")
 
         def known():
@@ -312,7 +314,7 @@ class ShellTest(CollectorTest):
 
 class StartAndFocus(ShellTest):
     DESKTOP_ENTRIES = [("org.palvern.Gamma.desktop",
-                        "[Desktop Entry]\nType=Application\nName=Gamma Application\nExec=gamma\n"
+                        "[Desktop Entry]\nType=Application\nName=Gamma Application\nExec=true\n"
                         "StartupWMClass=gamma.app\n")]
 
     @classmethod

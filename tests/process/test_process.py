@@ -8,8 +8,12 @@ import os
 import select
 import socket
 import subprocess
+import sys
 import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from record_check import parse_line  # noqa: E402
 
 COLLECTOR = os.environ.get("PALVERN_COLLECTOR", "PalvernCollector")
 
@@ -24,6 +28,14 @@ def no_display_env():
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
     return env
+
+
+def checked(output):
+    """`output` after checking each of its whole lines; a part line at the end is left as it is."""
+    for line in output.splitlines(keepends=True):
+        if line.endswith(b"\n"):
+            parse_line(line)
+    return output
 
 
 class Collector:
@@ -49,7 +61,7 @@ class Collector:
                     return None, None
                 self.buffer += chunk
         line, _, self.buffer = self.buffer.partition(b"\n")
-        return line + b"\n", time.monotonic() - self.started
+        return checked(line + b"\n"), time.monotonic() - self.started
 
     def finish(self, timeout=3):
         """Closes stdin if open; returns (exit status, what stdout still had, stderr)."""
@@ -57,7 +69,7 @@ class Collector:
             self.proc.stdin.close()
             self.proc.stdin = None
         out, err = self.proc.communicate(timeout=timeout)
-        return self.proc.returncode, self.buffer + out, err
+        return self.proc.returncode, checked(self.buffer + out), err
 
 
 class StartAndEnd(unittest.TestCase):
@@ -98,6 +110,7 @@ class StartAndEnd(unittest.TestCase):
         for name, argv in cases:
             with self.subTest(name):
                 proc = subprocess.run(argv, capture_output=True, timeout=5, env=no_display_env())
+                checked(proc.stdout)
                 self.assertEqual(proc.returncode, 0)
                 self.assertEqual(proc.stderr, b"")
                 self.assertTrue(proc.stdout.startswith(ERROR_LINE), proc.stdout)

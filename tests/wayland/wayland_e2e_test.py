@@ -442,6 +442,20 @@ class StartAndFocus(SwayTest):
             self.sway.focus(window)
             self.assertEqual(facts(collector.next_event("focus")), expected)
 
+    def test_a_desktop_entry_names_the_window_by_its_app_id(self):
+        data = tempfile.mkdtemp(prefix="palvern-entries-")
+        self.addCleanup(shutil.rmtree, data, ignore_errors=True)
+        os.makedirs(os.path.join(data, "applications"))
+        with open(os.path.join(data, "applications", "beta.term.desktop"), "w") as entry:
+            entry.write("[Desktop Entry]\nType=Application\nName=Beta Terminal\nName[de]=Beta-Terminal\n")
+        self.sway.focus(self.alpha)
+        env = dict(self.sway.env, XDG_DATA_HOME=data, XDG_DATA_DIRS=os.path.join(data, "none"),
+                   LC_ALL="de_DE.UTF-8")
+        collector = self.collector(env)
+        self.assertEqual(facts(collector.next()), ("alpha.term", "alpha.term", "Alpha window"))  # no entry
+        self.sway.focus(self.beta)
+        self.assertEqual(facts(collector.next_event("focus")), ("Beta-Terminal", "beta.term", "Beta window"))
+
     def test_an_empty_workspace_and_back(self):
         self.sway.focus(self.alpha)
         collector, _ = self.start()

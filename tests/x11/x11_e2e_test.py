@@ -9,22 +9,23 @@ test client, see test_window.c).
 """
 
 import fcntl
-import json
 import os
 import queue
 import select
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from record_check import parse_line  # noqa: E402
+
 COLLECTOR = os.environ.get("PALVERN_COLLECTOR", "PalvernCollector")
 TEST_WINDOW = os.environ.get("PALVERN_TEST_WINDOW", "x11_test_window")
-MEMBERS = ["event", "process", "bundle_id", "idle_seconds", "url",
-           "window_title", "keys_total", "clicks_total"]
 REFRESH = 5.0
 # Every wait is for an event, bound by a deadline generous enough for a
 # loaded machine: a wait that ends early only costs time when it fails.
@@ -42,20 +43,6 @@ def hexbytes(data):
 def prop(name, kind, data):
     """A test_window property argument: NAME=TYPE:HEX."""
     return f"{name}={kind}:{hexbytes(data)}"
-
-
-def parse_line(line):
-    """Parses one output line strictly; returns the record as a dict."""
-    assert line.endswith(b"\n") and line.count(b"\n") == 1, line[:200]
-    pairs = json.loads(line.decode("utf-8"), object_pairs_hook=list)
-    keys = [k for k, _ in pairs]
-    if keys == ["error"]:
-        return dict(pairs)
-    assert keys == MEMBERS, keys
-    record = dict(pairs)
-    for key in ("idle_seconds", "keys_total", "clicks_total"):
-        assert isinstance(record[key], int) and record[key] >= 0, record
-    return record
 
 
 class Collector:

@@ -15,14 +15,14 @@
 #include <sys/stat.h>
 #include <time.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "platform/linux/gnome/gnome.h"
-#include "platform/posix/standard_input.h"
 
 namespace gnome {
 
@@ -55,8 +55,8 @@ bool send(Session& session, bus::Slot& slot, const char* destination, const char
 
 namespace {
 
-constexpr int startDeadlineMs = 1000;
-constexpr int refreshDeadlineMs = 50;
+constexpr std::chrono::milliseconds startBudget{1000};
+constexpr std::chrono::milliseconds refreshBudget{50};
 
 std::unique_ptr<Session> current;  // serving
 std::unique_ptr<Session> pending;  // an attempt still under way
@@ -130,25 +130,15 @@ void pump(Session& session) {
     if (!bus::drain(session.bus.get())) session.lost = true;
 }
 
-// Drives the pending attempt until it is decided or `deadlineMs` has passed.
+// Drives the pending attempt until it is decided or the deadline has passed.
 // `watchInput`: standard input's end cuts the wait short (start-up, before
 // the collector's own watcher runs).
-void drivePending(int deadlineMs, bool watchInput) {
-    const double deadline = monotonicSeconds() + deadlineMs / 1000.0;
+void drivePending(std::chrono::milliseconds budget, bool watchInput) {
+    const bus::Deadline deadline(budget);
     for (;;) {
         pump(*pending);
         if (decided(*pending)) return;
-        const int left = static_cast<int>((deadline - monotonicSeconds()) * 1000.0);
-        if (left <= 0) return;
-        const int fd = sd_bus_get_fd(pending->bus.get());
-        if (fd < 0) return;
-        if (watchInput) {
-            if (!posix::waitReadableUnlessInputEnds(fd, left)) return;  // the deadline, or the end of input
-        } else {
-            const int events = sd_bus_get_events(pending->bus.get());
-            pollfd socket{fd, static_cast<short>(events > 0 ? events : POLLIN), 0};
-            if (poll(&socket, 1, left) < 0 && errno != EINTR) return;
-        }
+        if (!bus::waitOnce(pending->bus.get(), deadline, watchInput)) return;  // the deadline, or the end of input
     }
 }
 
@@ -173,7 +163,7 @@ bool connect() {
     if (!waylandSession()) return false;
     pending = openSession();
     if (!pending) return false;
-    drivePending(startDeadlineMs, true);
+    drivePending(startBudget, true);
     // Either service answering in time serves; an extension that has not
     // answered by then counts as absent for the trust answer.
     if (!serves(*pending)) {
@@ -190,11 +180,21 @@ bool extensionAnsweredAtStart() { return extensionAtStart; }
 
 Session* session() { return current.get(); }
 
-void descriptors(std::vector<int>& fds) {
+// Each connection's descriptor with the events sd-bus waits for, and the
+// poll cut short by its next timeout (a reply's, or none when it holds
+// messages read and not yet handled).
+void descriptors(std::vector<pollfd>& fds, int& timeoutMs) {
     for (Session* s : {current.get(), pending.get()}) {
         if (!s) continue;
-        const int fd = sd_bus_get_fd(s->bus.get());
-        if (fd >= 0) fds.push_back(fd);
+        sd_bus* connection = s->bus.get();
+        const int fd = sd_bus_get_fd(connection);
+        const int events = sd_bus_get_events(connection);
+        if (fd < 0 || events < 0) continue;
+        fds.push_back({fd, static_cast<short>(events), 0});
+        const std::uint64_t waitUs = bus::untilTimeout(connection);
+        if (waitUs == UINT64_MAX) continue;
+        const int waitMs = static_cast<int>(std::min<std::uint64_t>((waitUs + 999) / 1000, 60'000));
+        if (timeoutMs < 0 || waitMs < timeoutMs) timeoutMs = waitMs;
     }
 }
 
@@ -220,7 +220,7 @@ void reconnectIfLost() {
     if (current) lose();
     pending = openSession();
     if (!pending) return;
-    drivePending(refreshDeadlineMs, false);
+    drivePending(refreshBudget, false);
     adoptDecidedAttempt();
 }
 

@@ -57,7 +57,7 @@ struct Session {
 bool connect();      // the first connection, at start: true when this window system serves
 bool extensionAnsweredAtStart();
 Session* session();  // the connection in use, or null
-void descriptors(std::vector<int>& fds);
+void descriptors(std::vector<pollfd>& fds, int& timeoutMs);
 void dispatch(bool readable);
 void reconnectIfLost();
 double monotonicSeconds();

@@ -43,6 +43,10 @@ constexpr int refreshDeadlineMs = 50;
 std::unique_ptr<Session> current;  // ready
 std::unique_ptr<Session> pending;  // an attempt still under way
 
+// Whether the connection is for the toplevels (and idle), or for the idle
+// time only, as another window system reports the windows (KWin).
+bool forToplevels = true;
+
 // libwayland reports protocol and connection errors through this log; the
 // collector's standard error stays empty.
 void silent(const char*, va_list) {}
@@ -101,11 +105,13 @@ void stageDone(void* data, wl_callback*, std::uint32_t) {
     auto& session = *static_cast<Session*>(data);
     session.stageSync.reset();
     if (session.stage == Session::Stage::globals) {
-        if (session.manager.name == 0) {
-            session.stage = Session::Stage::failed;
-            return;
+        if (forToplevels) {
+            if (session.manager.name == 0) {
+                session.stage = Session::Stage::failed;
+                return;
+            }
+            bindToplevels(session);
         }
-        bindToplevels(session);
         bindIdle(session);
         session.stage = Session::Stage::toplevels;
         askRoundTrip(session);  // the toplevels come in answer to the bind
@@ -202,10 +208,19 @@ void lose() {
 
 }  // namespace
 
-bool connect() {
+namespace {
+
+// A compositor that let the first attempt at start run out of time is not
+// waited for a second time at start.
+bool silentAtStart = false;
+
+bool openFor(bool toplevels, int deadlineMs) {
+    if (silentAtStart) return false;
+    forToplevels = toplevels;
     pending = openSession();
-    drivePending(startDeadlineMs, true);
+    drivePending(deadlineMs, true);
     if (!pending) return false;
+    silentAtStart = pending->stage == Session::Stage::globals;
     // A compositor that offers the manager but has not sent the list yet is
     // still the one to report; the main loop finishes the attempt.
     const bool offers = pending->stage == Session::Stage::ready || pending->stage == Session::Stage::toplevels;
@@ -214,11 +229,22 @@ bool connect() {
     return offers;
 }
 
+}  // namespace
+
+bool connect() { return openFor(true, startDeadlineMs); }
+
+bool connectForIdle(int deadlineMs) { return openFor(false, deadlineMs); }
+
+void disconnect() {
+    pending.reset();
+    lose();
+}
+
 Session* session() { return current.get(); }
 
-void descriptors(std::vector<int>& fds) {
-    if (current) fds.push_back(wl_display_get_fd(current->display.get()));
-    if (pending) fds.push_back(wl_display_get_fd(pending->display.get()));
+void descriptors(std::vector<pollfd>& fds, int&) {
+    if (current) fds.push_back({wl_display_get_fd(current->display.get()), POLLIN, 0});
+    if (pending) fds.push_back({wl_display_get_fd(pending->display.get()), POLLIN, 0});
 }
 
 void dispatch(bool readable) {
@@ -242,6 +268,9 @@ void dispatch(bool readable) {
 // none. An attempt left from an earlier refresh is given up for a new one.
 void reconnectIfLost() {
     if (current && current->aliveSync) lose();
+    // The idle source only: the window system that reports the windows
+    // watches the compositor, and a refresh costs no round trip here.
+    if (current && !forToplevels) return;
     if (current) {
         current->aliveSync.reset(wl_display_sync(current->display.get()));
         wl_callback_add_listener(current->aliveSync.get(), &aliveListener, current.get());

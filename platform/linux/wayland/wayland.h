@@ -1,5 +1,7 @@
 // The Wayland window system (compositors that offer the foreign-toplevel
-// manager): what the files of wayland/ share.
+// manager): what the files of wayland/ share. The same connection serves,
+// without the toplevels, as the idle source of a compositor whose windows
+// are reported by other means (KWin).
 #pragma once
 
 #include <cstdint>
@@ -90,8 +92,13 @@ struct Session {
 
 // connection.cpp
 bool connect();  // the first connection, at start: true when this window system serves
+// The first connection for the idle time only, waiting at most `deadlineMs`
+// (cut short by standard input's end): true when a compositor answers; its
+// idle protocol may still be missing (the idle time is then 0).
+bool connectForIdle(int deadlineMs);
+void disconnect();   // drops the connection and any attempt
 Session* session();  // the ready connection, or null
-void descriptors(std::vector<int>& fds);
+void descriptors(std::vector<pollfd>& fds, int& timeoutMs);
 void dispatch(bool readable);
 void reconnectIfLost();
 double monotonicSeconds();

@@ -215,11 +215,11 @@ void reconnectIfLost() {
     adoptFinishedAttempt();
 }
 
-void descriptors(std::vector<int>& fds) {
+void descriptors(std::vector<pollfd>& fds, int&) {
     if (display.conn) {
-        fds.push_back(xcb_get_file_descriptor(display.conn));
+        fds.push_back({xcb_get_file_descriptor(display.conn), POLLIN, 0});
     } else if (pending) {
-        fds.push_back(pending->done);
+        fds.push_back({pending->done, POLLIN, 0});
     }
 }
 

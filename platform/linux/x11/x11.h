@@ -52,7 +52,7 @@ extern Display display;
 void connect();                  // the first connection, at start
 bool checkConnection();          // false, and the connection dropped, once it has failed
 void reconnectIfLost();
-void descriptors(std::vector<int>& fds);
+void descriptors(std::vector<pollfd>& fds, int& timeoutMs);
 bool adoptFinishedAttempt();     // true when a pending attempt has ended
 
 // properties.cpp

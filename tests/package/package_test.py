@@ -1,0 +1,103 @@
+"""The Debian package CPack makes of the build: its files, its Depends, and
+the executable in it running as a host runs it.
+
+Environment: PALVERN_BUILD_DIR (the configured and built tree), PALVERN_CPACK,
+PALVERN_COLLECTOR (the executable the package was made from).
+"""
+
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from record_check import SCHEMA_PATH, parse_line  # noqa: E402
+
+BUILD_DIR = os.environ["PALVERN_BUILD_DIR"]
+CPACK = os.environ.get("PALVERN_CPACK", "cpack")
+COLLECTOR = os.environ["PALVERN_COLLECTOR"]
+FILES = {
+    "./usr/bin/PalvernCollector": "-rwxr-xr-x",
+    "./usr/share/palvern-collector/records.schema.json": "-rw-r--r--",
+    "./usr/share/doc/palvern-collector/README.md": "-rw-r--r--",
+    "./usr/share/palvern-collector/gnome-extension/install.sh": "-rwxr-xr-x",
+    "./usr/share/palvern-collector/gnome-extension/focus.js": "-rw-r--r--",
+    "./usr/share/palvern-collector/gnome-extension/shell-43/extension.js": "-rw-r--r--",
+    "./usr/share/palvern-collector/gnome-extension/shell-43/metadata.json": "-rw-r--r--",
+    "./usr/share/palvern-collector/gnome-extension/shell-45/extension.js": "-rw-r--r--",
+    "./usr/share/palvern-collector/gnome-extension/shell-45/metadata.json": "-rw-r--r--",
+}
+
+
+def run(*argv, **kwargs):
+    return subprocess.run(argv, check=True, capture_output=True, text=True, timeout=600,
+                          **kwargs).stdout
+
+
+def owning_package(path):
+    """The installed package that ships `path` (under either name merged /usr gives it)."""
+    candidates = [path, re.sub(r"^/usr/", "/", path) if path.startswith("/usr/") else "/usr" + path]
+    for candidate in candidates:
+        found = subprocess.run(["dpkg-query", "-S", candidate], capture_output=True, text=True)
+        if found.returncode == 0:
+            return found.stdout.split(":")[0]
+    raise AssertionError(f"no package ships {path}")
+
+
+def linked_packages(executable):
+    """The packages of the libraries the executable names itself (not theirs)."""
+    needed = re.findall(r"^\s*NEEDED\s+(\S+)$", run("objdump", "-p", executable), re.M)
+    resolved = dict(re.findall(r"^\s*(\S+) => (\S+)", run("ldd", executable), re.M))
+    return {owning_package(resolved[name]) for name in needed}
+
+
+class Package(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.TemporaryDirectory(prefix="palvern-package-")
+        run(CPACK, "-G", "DEB", "-B", cls.scratch.name, cwd=BUILD_DIR)
+        debs = [name for name in os.listdir(cls.scratch.name) if name.endswith(".deb")]
+        assert len(debs) == 1, debs
+        cls.deb = os.path.join(cls.scratch.name, debs[0])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.scratch.cleanup()
+
+    def test_name_and_control_fields(self):
+        arch = run("dpkg", "--print-architecture").strip()
+        self.assertRegex(os.path.basename(self.deb), rf"^palvern-collector_[0-9.]+_{arch}\.deb$")
+        self.assertEqual(run("dpkg-deb", "-f", self.deb, "Package", "Architecture").splitlines(),
+                         ["Package: palvern-collector", f"Architecture: {arch}"])
+
+    def test_files(self):
+        listing = [line.split() for line in run("dpkg-deb", "-c", self.deb).splitlines()]
+        files = {entry[-1]: entry[0] for entry in listing if not entry[0].startswith("d")}
+        self.assertEqual(files, FILES)
+
+    def test_depends_lists_exactly_the_linked_libraries(self):
+        depends = run("dpkg-deb", "-f", self.deb, "Depends").strip()
+        names = {re.sub(r"\s*\(.*\)$", "", part.strip()) for part in depends.split(",")}
+        self.assertEqual(names, linked_packages(COLLECTOR), depends)
+        self.assertRegex(depends, r"libc6 \(>= [0-9.]+\)")
+
+    def test_packaged_executable_runs_and_schema_is_the_source(self):
+        with tempfile.TemporaryDirectory(prefix="palvern-unpacked-") as root:
+            run("dpkg-deb", "-x", self.deb, root)
+            env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+            env["WAYLAND_DISPLAY"] = "palvern-no-compositor"
+            # Standard input at its end from the start: it exits 0 at once.
+            proc = subprocess.run([os.path.join(root, "usr/bin/PalvernCollector")],
+                                  stdin=subprocess.DEVNULL, capture_output=True, env=env, timeout=30)
+            self.assertEqual((proc.returncode, proc.stderr), (0, b""))
+            first = proc.stdout.splitlines(keepends=True)[0]
+            self.assertIn("error", parse_line(first))
+            with open(os.path.join(root, "usr/share/palvern-collector/records.schema.json"), "rb") as a, \
+                    open(SCHEMA_PATH, "rb") as b:
+                self.assertEqual(a.read(), b.read())
+
+
+if __name__ == "__main__":
+    unittest.main()
