@@ -21,7 +21,7 @@ packages=(
   # tests of browser URLs: a session bus, the accessibility bus, busctl, browsers
   dbus at-spi2-core systemd firefox-esr chromium
   # benchmarks
-  libbenchmark-dev xprintidle strace time
+  libbenchmark-dev xprintidle strace time linux-perf
   # fuzzing (clang with its libFuzzer runtime)
   clang libclang-rt-14-dev
 )
