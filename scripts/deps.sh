@@ -16,10 +16,12 @@ packages=(
   sway foot wtype util-linux
   # tests of KDE Plasma sessions: KWin on Wayland, GTK windows from Python
   kwin-wayland python3-gi gir1.2-gtk-3.0
+  # tests of GNOME sessions: the shell (GTK windows from Python as above)
+  gnome-shell
   # tests of browser URLs: a session bus, the accessibility bus, busctl, browsers
   dbus at-spi2-core systemd firefox-esr chromium
   # benchmarks
-  libbenchmark-dev xprintidle strace time
+  libbenchmark-dev xprintidle strace time linux-perf
   # fuzzing (clang with its libFuzzer runtime)
   clang libclang-rt-14-dev
 )

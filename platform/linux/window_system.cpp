@@ -1,5 +1,6 @@
 #include "platform/linux/window_system.h"
 
+#include "platform/linux/gnome/gnome.h"
 #include "platform/linux/kwin/kwin.h"
 #include "platform/linux/wayland/wayland.h"
 #include "platform/linux/x11/x11.h"
@@ -11,11 +12,14 @@ std::optional<Snapshot> current;
 std::optional<std::vector<ClientWindow>> clients;
 
 // A Wayland compositor that offers the foreign-toplevel manager, else KWin's
-// scripting interface under a Wayland session of KWin's, else the X display.
-// Each connect says yes or no, leaving nothing behind on no.
+// scripting interface under a Wayland session of KWin's, else GNOME Shell
+// under a Wayland session of its own (its extension, else Mutter's idle
+// monitor alone), else the X display. Each connect says yes or no, leaving
+// nothing behind on no.
 const WindowSystem& choose() {
     if (wayland::connect()) return wayland::windowSystem;
     if (kwin::connect()) return kwin::windowSystem;
+    if (gnome::connect()) return gnome::windowSystem;
     x11::connect();
     return x11::windowSystem;
 }

@@ -2,8 +2,8 @@
 //
 // The accessibility, workspace, event-source and main-loop code of the Linux
 // desktop is written once over the operations below; each window system gives
-// them from a folder of its own (x11/, wayland/, kwin/). The collector never
-// learns which one serves it.
+// them from a folder of its own (x11/, wayland/, kwin/, gnome/). The
+// collector never learns which one serves it.
 #pragma once
 
 #include <poll.h>

@@ -22,6 +22,12 @@ FILES = {
     "./usr/bin/PalvernCollector": "-rwxr-xr-x",
     "./usr/share/palvern-collector/records.schema.json": "-rw-r--r--",
     "./usr/share/doc/palvern-collector/README.md": "-rw-r--r--",
+    "./usr/share/palvern-collector/gnome-extension/install.sh": "-rwxr-xr-x",
+    "./usr/share/palvern-collector/gnome-extension/focus.js": "-rw-r--r--",
+    "./usr/share/palvern-collector/gnome-extension/shell-43/extension.js": "-rw-r--r--",
+    "./usr/share/palvern-collector/gnome-extension/shell-43/metadata.json": "-rw-r--r--",
+    "./usr/share/palvern-collector/gnome-extension/shell-45/extension.js": "-rw-r--r--",
+    "./usr/share/palvern-collector/gnome-extension/shell-45/metadata.json": "-rw-r--r--",
 }
 
 
