@@ -21,6 +21,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from process_figures import now_us  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build-tests"))
@@ -35,10 +38,6 @@ from run_bench import cpu_ns, idle_figures, rss_mb, start  # noqa: E402
 
 ACTIVATIONS = 500
 SWITCHES = 10000
-
-
-def now_us():
-    return time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000
 
 
 def percentile(values, share):

@@ -28,6 +28,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from process_figures import context_switches, cpu_ns, rss_mb, now_us  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build-tests"))
@@ -46,33 +49,6 @@ from kwin_e2e_test import KWin  # noqa: E402
 COLLECTOR = os.path.join(BUILD, "PalvernCollector")
 SWITCHES = 10000
 PATH, IFACE = "/dev/palvern/Collector/KWin", "dev.palvern.Collector.KWin"
-
-
-def context_switches(pid):
-    total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
-        with open(f"/proc/{pid}/task/{task}/status") as status:
-            for line in status:
-                if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
-                    total += int(line.split()[1])
-    return total
-
-
-def cpu_ns(pid):
-    with open(f"/proc/{pid}/schedstat") as schedstat:  # the main thread, which makes the samples
-        return int(schedstat.read().split()[0])
-
-
-def rss_mb(pid):
-    with open(f"/proc/{pid}/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) / 1024
-    return 0.0
-
-
-def now_us():
-    return time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000
 
 
 def start(env):

@@ -17,6 +17,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from process_figures import context_switches, cpu_ns  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "x11"))
@@ -66,21 +69,6 @@ def x_writes(trace_file, after_first_record=False):
             elif re.search(r"\b(writev|sendmsg)\(", line) and (records or not after_first_record):
                 batches += 1
     return batches, records - (1 if after_first_record else 0)
-
-
-def context_switches(pid):
-    total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
-        with open(f"/proc/{pid}/task/{task}/status") as status:
-            for line in status:
-                if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
-                    total += int(line.split()[1])
-    return total
-
-
-def cpu_ns(pid):
-    with open(f"/proc/{pid}/schedstat") as schedstat:  # the main thread, which makes the samples
-        return int(schedstat.read().split()[0])
 
 
 def measure_collector(x, switcher, windows, work):
