@@ -29,7 +29,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from process_figures import context_switches, cpu_ns, rss_mb, now_us  # noqa: E402
+import process_figures  # noqa: E402
+from process_figures import cpu_ns, rss_mb, now_us  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -52,23 +53,14 @@ PATH, IFACE = "/dev/palvern/Collector/KWin", "dev.palvern.Collector.KWin"
 
 
 def start(env):
-    proc = subprocess.Popen([COLLECTOR], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL)
-    first = proc.stdout.readline()
+    proc, first = process_figures.start(COLLECTOR, env)
     assert first.startswith(b'{"event":"start"'), first
     return proc
 
 
 def idle_figures(env, seconds=30):
-    proc = start(env)
-    time.sleep(1.5)  # the idle notification's first event, one second in
-    before, cpu_before = context_switches(proc.pid), cpu_ns(proc.pid)
-    time.sleep(seconds)
-    wakeups = context_switches(proc.pid) - before
-    cpu = (cpu_ns(proc.pid) - cpu_before) / (seconds / 5) / 1e6
-    proc.stdin.close()
-    proc.wait(timeout=10)
-    return wakeups, cpu
+    # from the idle notification's first event on, one second in
+    return process_figures.idle_figures(COLLECTOR, env, seconds, settle=1.5)
 
 
 def measure_kwin(results):

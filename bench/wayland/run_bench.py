@@ -17,7 +17,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from process_figures import context_switches, cpu_ns, rss_mb  # noqa: E402
+import process_figures  # noqa: E402
+from process_figures import cpu_ns, rss_mb  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -32,10 +33,7 @@ SWITCHES = 10000
 
 
 def start(env):
-    proc = subprocess.Popen([COLLECTOR], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL)
-    proc.stdout.readline()  # the start record
-    return proc
+    return process_figures.start(COLLECTOR, env)[0]
 
 
 def measure_switches(results):
@@ -93,16 +91,7 @@ def sample_loop(env, work, count=10000):
 
 
 def idle_figures(env, seconds=30):
-    """Context switches of every thread over `seconds` idle, and the main
-    thread's CPU time per refresh sample meanwhile."""
-    proc = start(env)
-    before, cpu_before = context_switches(proc.pid), cpu_ns(proc.pid)
-    time.sleep(seconds)
-    wakeups = context_switches(proc.pid) - before
-    cpu = (cpu_ns(proc.pid) - cpu_before) / (seconds / 5) / 1e6
-    proc.stdin.close()
-    proc.wait(timeout=10)
-    return wakeups, cpu
+    return process_figures.idle_figures(COLLECTOR, env, seconds)
 
 
 def measure_sway(results):
