@@ -14,19 +14,6 @@ namespace {
 
 std::atomic<std::uint64_t> calls = 0;  // also counted on the thread that ends the process
 
-// A method call with string arguments, not to start its destination.
-Message methodCall(sd_bus* connection, const char* destination, const char* path, const char* interface,
-                   const char* member, std::initializer_list<const char*> args) {
-    sd_bus_message* raw = nullptr;
-    if (sd_bus_message_new_method_call(connection, &raw, destination, path, interface, member) < 0) return {};
-    Message request(raw);
-    if (sd_bus_message_set_auto_start(raw, 0) < 0) return {};
-    for (const char* arg : args) {
-        if (sd_bus_message_append_basic(raw, 's', arg) < 0) return {};
-    }
-    return request;
-}
-
 struct Answer {
     bool done = false;
     Message reply;
@@ -41,6 +28,18 @@ int keepReply(sd_bus_message* reply, void* data, sd_bus_error*) {
 
 }  // namespace
 
+Message methodCall(sd_bus* connection, const char* destination, const char* path, const char* interface,
+                   const char* member, std::initializer_list<const char*> args) {
+    sd_bus_message* raw = nullptr;
+    if (sd_bus_message_new_method_call(connection, &raw, destination, path, interface, member) < 0) return {};
+    Message request(raw);
+    if (sd_bus_message_set_auto_start(raw, 0) < 0) return {};
+    for (const char* arg : args) {
+        if (sd_bus_message_append_basic(raw, 's', arg) < 0) return {};
+    }
+    return request;
+}
+
 std::uint64_t Deadline::left() const {
     auto rest = std::chrono::duration_cast<std::chrono::microseconds>(at_ - std::chrono::steady_clock::now());
     return rest.count() > 0 ? static_cast<std::uint64_t>(rest.count()) : 0;
@@ -50,16 +49,11 @@ Message call(sd_bus* connection, const Deadline& deadline, const char* destinati
              const char* interface, const char* member, std::initializer_list<const char*> args) {
     const std::uint64_t left = deadline.left();
     if (left == 0) return {};  // sd-bus reads a zero timeout as its own default
-    sd_bus_message* raw = nullptr;
-    if (sd_bus_message_new_method_call(connection, &raw, destination, path, interface, member) < 0) return {};
-    Message request(raw);
-    if (sd_bus_message_set_auto_start(raw, 0) < 0) return {};
-    for (const char* arg : args) {
-        if (sd_bus_message_append_basic(raw, 's', arg) < 0) return {};
-    }
+    Message request = methodCall(connection, destination, path, interface, member, args);
+    if (!request) return {};
     sd_bus_message* reply = nullptr;
     ++calls;
-    if (sd_bus_call(connection, raw, left, nullptr, &reply) < 0) return {};
+    if (sd_bus_call(connection, request.get(), left, nullptr, &reply) < 0) return {};
     return Message(reply);
 }
 
@@ -84,13 +78,7 @@ bool waitReady(sd_bus* connection, const Deadline& deadline) {
     }
 }
 
-Bus openSession(const Deadline& deadline) {
-    sd_bus* raw = nullptr;
-    if (sd_bus_open_user(&raw) < 0) return {};
-    Bus connection(raw);
-    if (!waitReady(raw, deadline)) return {};
-    return connection;
-}
+Bus openSession(const Deadline& deadline) { return openSession(deadline, false); }
 
 std::uint64_t untilTimeout(sd_bus* connection) {
     std::uint64_t due = 0;

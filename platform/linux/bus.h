@@ -38,6 +38,11 @@ private:
     std::chrono::steady_clock::time_point at_;
 };
 
+// A method call with string arguments, not yet sent, that is not to start
+// its destination; empty when it could not be made.
+Message methodCall(sd_bus* connection, const char* destination, const char* path, const char* interface,
+                   const char* member, std::initializer_list<const char*> args = {});
+
 // A method call with string arguments, sent without auto-start (a service
 // that is not running is an error answer, nothing is started on the
 // collector's behalf); the reply, or empty on any failure: an error reply, no

@@ -34,21 +34,17 @@ double monotonicSeconds() {
 
 bool send(Session& session, bus::Slot& slot, const char* destination, const char* path, const char* interface,
           const char* member, sd_bus_message_handler_t reply, const char* types, ...) {
-    sd_bus_message* raw = nullptr;
-    if (sd_bus_message_new_method_call(session.bus.get(), &raw, destination, path, interface, member) < 0) {
-        return false;
-    }
-    bus::Message request(raw);
-    if (sd_bus_message_set_auto_start(raw, 0) < 0) return false;
+    bus::Message request = bus::methodCall(session.bus.get(), destination, path, interface, member);
+    if (!request) return false;
     if (types) {
         va_list args;
         va_start(args, types);
-        const int appended = sd_bus_message_appendv(raw, types, args);
+        const int appended = sd_bus_message_appendv(request.get(), types, args);
         va_end(args);
         if (appended < 0) return false;
     }
     sd_bus_slot* call = nullptr;
-    if (sd_bus_call_async(session.bus.get(), &call, raw, reply, &session, 0) < 0) return false;
+    if (sd_bus_call_async(session.bus.get(), &call, request.get(), reply, &session, 0) < 0) return false;
     slot.reset(call);
     return true;
 }
