@@ -1,7 +1,7 @@
 """End-to-end tests of the collector on GNOME Shell under Wayland.
 
 Real shell: headless gnome-shell on a private session bus and a stand-in
-system bus (two dbus-daemons of its own, bus.conf), HOME and XDG_RUNTIME_DIR
+system bus (two dbus-daemons of its own, tests/bus.conf), HOME and XDG_RUNTIME_DIR
 in a temporary folder, the project's extension installed in its
 XDG_DATA_HOME by its install script and enabled there in a key-file
 GSettings store before the shell starts (the shell loads no extension added
@@ -39,7 +39,7 @@ from x11_e2e_test import DEADLINE, Collector, XSession  # noqa: E402
 from wayland_e2e_test import UNKNOWN, CollectorTest, TestCompositor, base_env, facts  # noqa: E402
 
 PYTHON = "/usr/bin/python3"
-BUS_CONFIG = os.path.join(HERE, "bus.conf")
+BUS_CONFIG = os.path.join(HERE, "..", "bus.conf")
 EXTENSION = os.path.join(HERE, "..", "..", "extensions", "gnome")
 TEST_UUID = "palvern-test@palvern.dev"
 SHELL_NAME = "dev.palvern.Collector.Shell1"

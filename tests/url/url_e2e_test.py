@@ -22,6 +22,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from x11_e2e_test import Collector, XSession, prop  # noqa: E402
 
 BROWSER_START = 120  # seconds: a browser starting on a loaded 2-core machine
+BUS_CONFIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bus.conf")
 PAGES = {"Page One": "one.html", "Page Two": "two.html"}
 
 
@@ -55,15 +56,22 @@ class DesktopSession:
                         XDG_DATA_HOME=os.path.join(root, "data"))
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         self.env.pop("AT_SPI_BUS_ADDRESS", None)
-        # The bus daemon leads a process group of its own: the services it
-        # starts on demand end with it.
-        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"],
+        # A bus that starts no services: the machine's document portal or
+        # virtual file systems would mount FUSE folders in the runtime folder
+        # and outlive the bus. The tests start the services they need.
+        bus = subprocess.Popen(["dbus-daemon", f"--config-file={BUS_CONFIG}", "--nofork", "--nopidfile",
+                                "--print-address=1"],
                                env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                start_new_session=True)
         self.processes.append(bus)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
         if accessibility is None:
             return
+        # The accessibility switch is a setting: the launcher keeps it in
+        # dconf, whose service writes to this session's config folder.
+        self.spawn(["/usr/libexec/dconf-service"])
+        self.wait(lambda: "ca.desrt.dconf" in busctl(self.env, "list", "--no-legend", check=False),
+                  "the settings service", 30)
         self.spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
         self.wait(lambda: busctl(self.env, "call", "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
                                  "GetAddress", check=False).startswith('s "'), "the accessibility bus", 30)
@@ -177,7 +185,18 @@ class DesktopSession:
                 proc.stdout.close()
         self.x.close()
         if hasattr(self, "folder"):
+            unmount_below(self.folder.name)
             self.folder.cleanup()
+
+
+def unmount_below(folder):
+    """Lazily unmounts whatever a service mounted below `folder`, so that the
+    folder can go and no dead mount stays on the machine."""
+    with open("/proc/self/mounts") as mounts:
+        points = [line.split()[1] for line in mounts]
+    for point in points:
+        if point.startswith(folder + "/"):
+            subprocess.run(["umount", "-l", point], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 class UrlTest(unittest.TestCase):
