@@ -12,6 +12,7 @@ Environment: PALVERN_COLLECTOR, PALVERN_TEST_ACTIVITY, PALVERN_TEST_WINDOW;
 PALVERN_GTK_PYTHON, a Python with the GTK 3 bindings (/usr/bin/python3).
 """
 
+import fcntl
 import glob
 import json
 import os
@@ -63,17 +64,61 @@ class KWin:
         self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.home,
                     "XDG_RUNTIME_DIR": self.runtime, "DBUS_SESSION_BUS_ADDRESS": self.address,
                     "WAYLAND_DISPLAY": SOCKET, "NO_AT_BRIDGE": "1"}
-        self.start()
+        self.display = None
+        try:
+            self.start()
+        except BaseException:
+            self.close()
+            raise
 
     def start(self):
-        self.proc = subprocess.Popen(
-            [self.binary, "--virtual", "--socket", SOCKET, "--width", "1280", "--height", "720", "--xwayland"],
-            env=self.env, stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log, start_new_session=True)
-        wait_for(lambda: self.running() and self.call_ok("/Scripting", "org.kde.kwin.Scripting",
-                                                         "isScriptLoaded", "s", "none"),
-                 "KWin on the session bus" + self.diagnosis(), timeout=DEADLINE)
-        wait_for(lambda: os.path.exists(os.path.join(self.runtime, SOCKET)), "KWin's Wayland socket")
-        self.display = wait_for(self._xwayland_display, "KWin's XWayland" + self.diagnosis(), timeout=DEADLINE)
+        # KWin takes over an X display whose lock names a dead process. Two
+        # servers doing so at once both believe they own it, and the loser
+        # removes the winner's socket and lock. So concurrent suites take
+        # turns at choosing a display, as the X11 sessions do.
+        with open("/tmp/.palvern-x11-displays", "a") as turn:
+            fcntl.flock(turn, fcntl.LOCK_EX)
+            self.proc = subprocess.Popen(
+                [self.binary, "--virtual", "--socket", SOCKET, "--width", "1280", "--height", "720",
+                 "--xwayland"],
+                env=self.env, stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log,
+                start_new_session=True)
+            self.display = self.wait(self._xwayland_display, "KWin's XWayland")
+        self.wait(lambda: self.running() and self.call_ok("/Scripting", "org.kde.kwin.Scripting",
+                                                          "isScriptLoaded", "s", "none"),
+                  "KWin on the session bus")
+        self.wait(lambda: os.path.exists(os.path.join(self.runtime, SOCKET)), "KWin's Wayland socket")
+
+    def wait(self, ready, what):
+        deadline = time.monotonic() + DEADLINE
+        while not (value := ready()):
+            if not self.running():
+                raise AssertionError(f"KWin exited ({self.proc.returncode}) before {what}" + self.diagnosis())
+            if time.monotonic() > deadline:
+                raise AssertionError(f"{what}: not within {DEADLINE} s" + self.diagnosis())
+            time.sleep(0.05)
+        return value
+
+    def _forget_display(self):
+        """Removes the lock and socket a killed KWin leaves for its XWayland
+        display, when no other server has taken them over."""
+        if not self.display:
+            return
+        number = self.display[1:]
+        lock = f"/tmp/.X{number}-lock"
+        with open("/tmp/.palvern-x11-displays", "a") as turn:
+            fcntl.flock(turn, fcntl.LOCK_EX)
+            try:
+                with open(lock) as f:
+                    owner = int(f.read().strip() or 0)
+            except (OSError, ValueError):
+                return
+            if owner == self.proc.pid:
+                for path in (lock, f"/tmp/.X11-unix/X{number}"):
+                    try:
+                        os.remove(path)
+                    except OSError:
+                        pass
 
     def running(self):
         return self.proc.poll() is None
@@ -198,6 +243,7 @@ class KWin:
         """KWin ends as a crash would; its clients with it."""
         os.killpg(self.proc.pid, signal.SIGKILL)
         self.proc.wait()
+        self._forget_display()
         for proc in self.children:
             if proc.poll() is None:
                 proc.kill()
@@ -217,6 +263,8 @@ class KWin:
         if self.proc and self.proc.poll() is None:
             self.cont()
             self.kill()
+        elif self.proc:
+            self._forget_display()
         self.bus.terminate()
         self.bus.wait()
         self.log.close()
