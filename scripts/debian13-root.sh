@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Makes (once per machine) the Debian 13 root that the tests of newer desktops
+# and of the Windows desktop under Wine run in, and prints its path.
+#
+# The root lives in a cache folder ($PALVERN_ROOT_CACHE, default
+# /var/cache/palvern) and is made again only when the package list below
+# changes. Nothing is mounted here: the tests enter the root in a mount
+# namespace of their own (tests/debian13_root.py), so nothing stays mounted
+# when they end.
+#
+# Usage: scripts/debian13-root.sh        prints the root's path, making it if need be
+# Exit status 1 (and nothing printed) when the root cannot be made: no
+# mmdebstrap, not root, no way to reach Debian's archive.
+set -euo pipefail
+
+packages=(
+  # Windows desktop under Wine
+  wine wine64 xvfb openbox xdotool
+  # KDE Plasma 6: KWin (without kwin-common KWin 6 has no /WindowsRunner)
+  kwin-wayland kwin-common
+  # GNOME 48, sway 1.10 with a terminal, input and XWayland
+  gnome-shell sway wtype foot xwayland
+  # test clients and the session's services
+  python3-gi gir1.2-gtk-3.0 dbus dconf-service x11-utils
+)
+
+cache="${PALVERN_ROOT_CACHE:-/var/cache/palvern}"
+root="$cache/debian13"
+stamp="$root/.palvern-packages"
+wanted="${packages[*]}"
+
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wanted" ]; then
+  echo "$root"
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "debian13-root: making the root needs root" >&2
+  exit 1
+fi
+if ! command -v mmdebstrap >/dev/null; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq mmdebstrap >/dev/null 2>&1 || {
+    echo "debian13-root: mmdebstrap cannot be installed" >&2
+    exit 1
+  }
+fi
+
+mkdir -p "$cache"
+# A fresh folder beside the old root, swapped in only once it is whole.
+building="$cache/debian13.new"
+rm -rf "$building"
+include="$(IFS=,; echo "${packages[*]}")"
+if ! mmdebstrap --quiet --variant=apt --include="$include" trixie "$building" >"$cache/debian13.log" 2>&1; then
+  echo "debian13-root: mmdebstrap failed, see $cache/debian13.log" >&2
+  rm -rf "$building"
+  exit 1
+fi
+echo "$wanted" >"$building/.palvern-packages"
+rm -rf "$root"
+mv "$building" "$root"
+echo "$root"
