@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -36,6 +37,29 @@ inline int utf8Sequence(std::string_view text, std::size_t i) {
         if (!ok) return -k;
     }
     return length;
+}
+
+// `text` as well-formed UTF-8 of at most `limit` bytes: each maximal
+// ill-formed subpart as U+FFFD, and cut after the last whole character that
+// fits. Text that is well-formed and fits comes back unchanged.
+inline std::string boundedUtf8(std::string_view text, std::size_t limit) {
+    constexpr std::string_view replacement = "\xEF\xBF\xBD";
+    std::string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const int length = byte < 0x80 ? 1 : utf8Sequence(text, i);
+        const std::size_t produced = length > 0 ? static_cast<std::size_t>(length) : replacement.size();
+        if (out.size() + produced > limit) break;
+        if (length > 0) {
+            out.append(text.substr(i, static_cast<std::size_t>(length)));
+            i += static_cast<std::size_t>(length);
+        } else {
+            out.append(replacement);
+            i += static_cast<std::size_t>(-length);
+        }
+    }
+    return out;
 }
 
 }  // namespace platform

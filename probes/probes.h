@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,7 +27,11 @@ InputCounts inputCounts();
 // succeeded and delivered a value.
 platform::Handle axValue(const platform::Handle& element, std::string_view attribute);
 
-// Title of process `pid`'s focused window, or else of its first window.
+// Title of process `pid`'s focused window, or else of its first window, as
+// well-formed UTF-8 of at most `longestTitle` bytes: a longer title is cut at
+// a character boundary (a title is whatever its application put there, and
+// may run to megabytes).
+inline constexpr std::size_t longestTitle = 64 * 1024;
 std::string focusedWindowTitle(std::int32_t pid);
 
 // URL of the active tab when `bundleId` names a supported browser.

@@ -1,5 +1,6 @@
 // The title of an application's focused window, or else of its first window,
 // read through the accessibility interface.
+#include "platform/utf8.h"
 #include "probes/probes.h"
 
 using namespace platform;
@@ -38,6 +39,7 @@ std::optional<std::string> firstWindowTitle(const Handle& application) {
 
 std::string focusedWindowTitle(std::int32_t pid) {
     Handle application = createApplicationElement(pid);
-    if (auto title = focusedTitle(application)) return std::move(*title);
-    return firstWindowTitle(application).value_or(std::string());
+    auto title = focusedTitle(application);
+    if (!title) title = firstWindowTitle(application);
+    return title ? boundedUtf8(*title, longestTitle) : std::string();
 }

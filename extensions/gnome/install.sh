@@ -3,7 +3,9 @@
 # version installed, and adds it to the extensions GNOME Shell enables. On
 # Wayland the shell loads a newly installed extension at the next login.
 set -eu
-here=$(cd "$(dirname "$0")" && pwd)
+# Without CDPATH: with one in the environment, cd would look for a relative
+# folder there first and print the one it chose.
+here=$(CDPATH= cd -P -- "$(dirname -- "$0")" && pwd -P)
 uuid=palvern-collector@palvern.dev
 
 version=$(gnome-shell --version | sed -n 's/^GNOME Shell \([0-9]*\).*/\1/p')

@@ -158,6 +158,11 @@ bool send(sd_bus* connection, const char* destination, const char* path, const c
     return sd_bus_send(connection, request.get(), nullptr) >= 0;
 }
 
+bool sentBy(sd_bus_message* message, std::string_view name) {
+    const char* sender = sd_bus_message_get_sender(message);
+    return sender && !name.empty() && name == sender;
+}
+
 std::uint64_t callsMade() { return calls; }
 
 }  // namespace bus

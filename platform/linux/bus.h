@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <string_view>
 
 namespace bus {
 
@@ -93,6 +94,15 @@ Slot callAsync(sd_bus* connection, sd_bus_message_handler_t handler, void* data,
 // queued.
 bool send(sd_bus* connection, const char* destination, const char* path, const char* interface,
           const char* member, std::initializer_list<const char*> args = {});
+
+// The bus itself, as the sender of its own signals (NameOwnerChanged).
+inline constexpr const char* driverName = "org.freedesktop.DBus";
+
+// Whether `message` was sent by the connection `name` (a unique name, or the
+// bus driver's). Any connection can send a signal straight to ours, whatever
+// match it answers, so every handler of a signal asks this first; an empty
+// `name` (an owner not known yet) matches nothing.
+bool sentBy(sd_bus_message* message, std::string_view name);
 
 // Method calls made through `call` since start (for measurements).
 std::uint64_t callsMade();

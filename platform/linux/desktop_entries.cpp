@@ -203,13 +203,21 @@ ParsedFile parse(std::string_view contents, const std::vector<std::string>& name
 }
 
 // The whole of a regular file below `dirFd`, or none when it cannot be read
-// or is too big. Opened without blocking, so that a FIFO named *.desktop
-// cannot stall the collector.
+// or is too big. What the name leads to (a link may lead anywhere) is looked
+// at before it is opened, so that nothing but a regular file is ever opened
+// (opening a device can have effects of its own); opened without blocking,
+// so that a FIFO put in its place meanwhile cannot stall the collector, and
+// read only when it is still the file looked at.
 bool readRegularFile(int dirFd, const char* name, std::string& out) {
+    struct stat looked {};
+    if (::fstatat(dirFd, name, &looked, 0) != 0 || !S_ISREG(looked.st_mode) ||
+        static_cast<std::size_t>(looked.st_size) > maxFileSize) {
+        return false;
+    }
     Fd fd(::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat status {};
-    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        static_cast<std::size_t>(status.st_size) > maxFileSize) {
+    if (!fd || ::fstat(fd.get(), &status) != 0 || status.st_dev != looked.st_dev || status.st_ino != looked.st_ino ||
+        !S_ISREG(status.st_mode) || static_cast<std::size_t>(status.st_size) > maxFileSize) {
         return false;
     }
     // As long as it was when opened: a file being written is read again
@@ -558,8 +566,13 @@ struct LiveIndex::Watches {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
                 if (changed) continue;
-                if (event->mask & IN_Q_OVERFLOW || folders.contains(event->wd)) {
+                if (event->mask & IN_Q_OVERFLOW) {
                     changed = true;
+                } else if (folders.contains(event->wd)) {
+                    // A file that is no desktop entry changes nothing; a
+                    // folder, or the watched folder itself, may.
+                    changed = event->len == 0 || (event->mask & IN_ISDIR) ||
+                              std::string_view(event->name).ends_with(".desktop");
                 } else if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
                     changed = ancestorWatched(event->wd);  // the path above moved
                 } else if (event->len > 0) {

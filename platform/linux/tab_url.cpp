@@ -5,7 +5,10 @@
 // whose address the session bus gives. The lookup for one sample:
 //   1. the session has accessibility on (org.a11y.Status IsEnabled); the
 //      collector only reads this switch, it never sets it, and reads it again
-//      only when the session bus signals a change;
+//      only when its keeper signals a change. The switch and the bus's
+//      address are asked of the connection that owns org.a11y.Bus, by its
+//      unique name, and only an address of a local socket is taken: anyone
+//      may own that name while the accessibility bus is not running;
 //   2. the browser's connection on the accessibility bus, by the process that
 //      owns the active window (the registry's applications, each asked for its
 //      process once; the answers are kept until the name leaves the bus);
@@ -76,6 +79,12 @@ Bus session;
 Bus accessibility;
 std::map<std::string, std::int32_t, std::less<>> processOfName;  // unique names asked
 
+// The unique name that owns org.a11y.Bus, as last asked; empty: to be asked.
+std::string keeper;
+
+// Longer addresses are not taken (a real one is well under 200 bytes).
+constexpr std::size_t longestAddress = 4096;
+
 bool lowerEqual(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
@@ -91,8 +100,24 @@ Message call(sd_bus* connection, const Deadline& deadline, const char* destinati
 // Accessibility on or off, as last read; none: to be read at the next sample.
 std::optional<bool> enabled;
 
-int forgetEnabled(sd_bus_message*, void*, sd_bus_error*) {
+void dropAccessibility() {
+    accessibility.reset();
+    processOfName.clear();
+}
+
+// The switch's keeper says it changed: it is read again at the next sample.
+int onSwitchChanged(sd_bus_message* message, void*, sd_bus_error*) {
+    if (bus::sentBy(message, keeper)) enabled.reset();
+    return 0;
+}
+
+// org.a11y.Bus changed hands: its new owner (if any) is asked afresh, and the
+// bus the old one named is left.
+int onKeeperChanged(sd_bus_message* message, void*, sd_bus_error*) {
+    if (!bus::sentBy(message, bus::driverName)) return 0;
+    keeper.clear();
     enabled.reset();
+    dropAccessibility();
     return 0;
 }
 
@@ -104,19 +129,21 @@ Bus openSession(const Deadline& deadline) {
     // The matches are in place before the first read, which the bus answers
     // after them.
     if (sd_bus_match_signal_async(raw, nullptr, "org.a11y.Bus", "/org/a11y/bus",
-                                  "org.freedesktop.DBus.Properties", "PropertiesChanged", forgetEnabled,
+                                  "org.freedesktop.DBus.Properties", "PropertiesChanged", onSwitchChanged,
                                   nullptr, nullptr) < 0 ||
         sd_bus_add_match_async(raw, nullptr,
                                "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
                                "member='NameOwnerChanged',arg0='org.a11y.Bus'",
-                               forgetEnabled, nullptr, nullptr) < 0) {
+                               onKeeperChanged, nullptr, nullptr) < 0) {
         return {};
     }
+    keeper.clear();
     enabled.reset();
     return connection;
 }
 
 int onNameOwnerChanged(sd_bus_message* message, void*, sd_bus_error*) {
+    if (!bus::sentBy(message, bus::driverName)) return 0;
     const char* name = nullptr;
     const char* oldOwner = nullptr;
     const char* newOwner = nullptr;
@@ -155,10 +182,24 @@ bool enterVariant(sd_bus_message* message, const char* type) {
     return sd_bus_message_enter_container(message, 'v', type) > 0;
 }
 
+// A reply from the switch's keeper, asked by its unique name.
+Message askKeeper(const Deadline& deadline, const char* interface, const char* member,
+                  std::initializer_list<const char*> args = {}) {
+    if (keeper.empty()) {
+        Message owner = call(session.get(), deadline, bus::driverName, "/org/freedesktop/DBus", bus::driverName,
+                             "GetNameOwner", {"org.a11y.Bus"});
+        auto name = owner ? readString(owner.get()) : std::nullopt;
+        if (!name || !name->starts_with(':')) return {};
+        keeper = std::move(*name);
+    }
+    Message reply = call(session.get(), deadline, keeper.c_str(), "/org/a11y/bus", interface, member, args);
+    if (!reply || !bus::sentBy(reply.get(), keeper)) return {};
+    return reply;
+}
+
 bool accessibilityEnabled(const Deadline& deadline) {
     if (enabled) return *enabled;
-    Message reply = call(session.get(), deadline, "org.a11y.Bus", "/org/a11y/bus",
-                         "org.freedesktop.DBus.Properties", "Get", {"org.a11y.Status", "IsEnabled"});
+    Message reply = askKeeper(deadline, "org.freedesktop.DBus.Properties", "Get", {"org.a11y.Status", "IsEnabled"});
     int value = 0;
     if (!reply) return false;  // asked again next time
     enabled = enterVariant(reply.get(), "b") && sd_bus_message_read_basic(reply.get(), 'b', &value) > 0 && value;
@@ -175,16 +216,13 @@ bool connect(const Deadline& deadline) {
         if (sd_bus_is_open(session.get()) <= 0) session.reset();
         return false;
     }
-    if (accessibility && !bus::drain(accessibility.get())) {
-        accessibility.reset();
-        processOfName.clear();
-    }
+    if (accessibility && !bus::drain(accessibility.get())) dropAccessibility();
     if (accessibility) return true;
     processOfName.clear();
-    Message reply = call(session.get(), deadline, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress");
+    Message reply = askKeeper(deadline, "org.a11y.Bus", "GetAddress");
     if (!reply) return false;
     auto address = readString(reply.get());
-    if (!address || address->empty()) return false;
+    if (!address || !acceptedBusAddress(*address)) return false;
     accessibility = openAccessibility(*address, deadline);
     return accessibility != nullptr;
 }
@@ -300,6 +338,23 @@ std::string documentUrl(const Reference& document, const Deadline& deadline) {
     return url.size() <= longestUrl ? url : std::string();
 }
 
+// A value in a D-Bus address, as D-Bus writes them: these bytes as they are,
+// any other as %XX.
+bool addressValue(std::string_view value) {
+    auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        const bool plain = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' ||
+                           c == '_' || c == '/' || c == '.' || c == '\\' || c == '*';
+        if (c == '%' && i + 2 < value.size() && hex(value[i + 1]) && hex(value[i + 2])) {
+            i += 2;
+        } else if (!plain) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The applications to look in: the one of process `pid`, or every one.
 std::vector<std::string> applicationsOf(std::int32_t pid, const Deadline& deadline) {
     if (pid >= 1) {
@@ -314,6 +369,36 @@ std::vector<std::string> applicationsOf(std::int32_t pid, const Deadline& deadli
 }
 
 }  // namespace
+
+bool acceptedBusAddress(std::string_view address) {
+    constexpr std::string_view transport = "unix:";
+    if (address.size() > longestAddress || !address.starts_with(transport)) return false;
+    address.remove_prefix(transport.size());
+    bool place = false;  // a path or an abstract name, once
+    bool guid = false;
+    while (!address.empty()) {
+        const std::string_view pair = address.substr(0, address.find(','));
+        address.remove_prefix(pair.size());
+        if (address.starts_with(',')) {
+            address.remove_prefix(1);
+            if (address.empty()) return false;  // a pair missing after the comma
+        }
+        const std::size_t equals = pair.find('=');
+        if (equals == std::string_view::npos || equals + 1 == pair.size()) return false;
+        const std::string_view key = pair.substr(0, equals);
+        const std::string_view value = pair.substr(equals + 1);
+        if (!addressValue(value)) return false;
+        if ((key == "path" || key == "abstract") && !place) {
+            place = true;
+            if (key == "path" && value.front() != '/') return false;
+        } else if (key == "guid" && !guid) {
+            guid = true;
+        } else {
+            return false;
+        }
+    }
+    return place;
+}
 
 bool isAccessibleBrowser(std::string_view bundleId) {
     return std::any_of(browserIds.begin(), browserIds.end(),
@@ -335,10 +420,7 @@ std::string accessibleTabUrl(std::int32_t pid, const std::optional<std::string>&
         auto document = shownDocument(*window, deadline);
         return document ? documentUrl(*document, deadline) : std::string();
     }
-    if (accessibility && sd_bus_is_open(accessibility.get()) <= 0) {
-        accessibility.reset();
-        processOfName.clear();
-    }
+    if (accessibility && sd_bus_is_open(accessibility.get()) <= 0) dropAccessibility();
     return {};
 }
 

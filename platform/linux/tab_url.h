@@ -22,6 +22,12 @@ bool isAccessibleBrowser(std::string_view bundleId);
 // browser marks none of its windows active.
 std::string accessibleTabUrl(std::int32_t pid, const std::optional<std::string>& windowTitle);
 
+// Whether `address`, as the accessibility bus's keeper gives it, is one the
+// collector connects to: a single address of a local socket (unix: with a
+// path or an abstract name, and perhaps the bus's guid). Any other transport
+// is refused: sd-bus would start the program a unixexec: address names.
+bool acceptedBusAddress(std::string_view address);
+
 // D-Bus calls made since start (for measurements).
 std::uint64_t accessibilityBusCalls();
 

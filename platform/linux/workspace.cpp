@@ -8,9 +8,20 @@
 #include "platform/linux/desktop_entries.h"
 #include "platform/linux/window_system.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace linux_desktop {
 namespace {
+
+// An application's name and identifier come from its windows and desktop
+// entry, which any program can make as long as it likes: they are cut where
+// titles are.
+constexpr std::size_t longestName = 64 * 1024;
+
+std::optional<std::string> bounded(std::optional<std::string> text) {
+    if (text && text->size() > longestName) text = platform::boundedUtf8(*text, longestName);
+    return text;
+}
 
 // What tells two applications apart: the process when it is known, else the
 // window's class, else the window itself.
@@ -78,8 +89,8 @@ std::optional<Application> frontmostApplication() {
     const std::int32_t process = active->pidIsProcess ? active->pid : 0;
     if (auto entry = desktop::matchDesktopEntry(
             {active->desktopFileId, active->instance, active->windowClass, active->applicationId, process})) {
-        application.localizedName = std::move(entry->name);
-        application.bundleIdentifier = std::move(entry->id);
+        application.localizedName = linux_desktop::bounded(std::move(entry->name));
+        application.bundleIdentifier = linux_desktop::bounded(std::move(entry->id));
         return application;
     }
     application.localizedName = active->windowClass;
@@ -89,6 +100,8 @@ std::optional<Application> frontmostApplication() {
     application.bundleIdentifier = active->desktopFileId   ? active->desktopFileId
                                    : active->applicationId ? active->applicationId
                                                            : active->windowClass;
+    application.localizedName = linux_desktop::bounded(std::move(application.localizedName));
+    application.bundleIdentifier = linux_desktop::bounded(std::move(application.bundleIdentifier));
     return application;
 }
 

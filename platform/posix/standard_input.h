@@ -13,4 +13,10 @@ bool waitReadableUnlessInputEnds(int fd, int timeoutMs);
 // The same for any of poll's `events` on `fd` (POLLIN, POLLOUT).
 bool waitUnlessInputEnds(int fd, short events, int timeoutMs);
 
+// Whether one of the waits above has seen standard input end. From then on
+// they return false at once, and no record is written: the host has ended
+// the collector, and what start-up decides after (a window system given up
+// for it) is not true of the desktop.
+bool inputEnded();
+
 }  // namespace posix

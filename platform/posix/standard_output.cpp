@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/exit.h"
+#include "platform/posix/standard_input.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ const bool brokenPipeIgnored = [] {
 namespace platform {
 
 void writeStandardOutput(std::string_view bytes) {
-    if (posix::exiting()) return;  // the host has ended the collector's input
+    if (posix::exiting() || posix::inputEnded()) return;  // the host has ended the collector's input
     const char* next = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {

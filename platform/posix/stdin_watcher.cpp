@@ -60,6 +60,7 @@ const bool standardDescriptorsOpen = [] {
 }();
 
 std::atomic<platform::ReadabilityHandler> installed{nullptr};
+std::atomic<bool> endSeen{false};
 std::atomic<bool> watching{false};
 
 // Waits until `fd` has data or its end to read, or the wait fails. False only
@@ -119,9 +120,16 @@ namespace posix {
 
 bool waitReadableUnlessInputEnds(int fd, int timeoutMs) { return waitUnlessInputEnds(fd, POLLIN, timeoutMs); }
 
+bool inputEnded() { return endSeen.load(); }
+
 bool waitUnlessInputEnds(int fd, short events, int timeoutMs) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto ended = [] {
+        endSeen.store(true);
+        return false;
+    };
+    if (endSeen.load()) return false;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left < 0) return false;
@@ -130,14 +138,14 @@ bool waitUnlessInputEnds(int fd, short events, int timeoutMs) {
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return false;
         if (fds[0].revents) return true;
-        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) return false;
+        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) return ended();
         if (fds[1].revents & POLLIN) {
             // Readable with nothing to read is the end (a terminal's end of
             // input is seen once only, so it is not read here).
             int waiting = 0;
-            if (ioctl(STDIN_FILENO, FIONREAD, &waiting) == -1 || waiting <= 0) return false;
+            if (ioctl(STDIN_FILENO, FIONREAD, &waiting) == -1 || waiting <= 0) return ended();
             char dropped[4096];
-            if (read(STDIN_FILENO, dropped, sizeof dropped) <= 0) return false;
+            if (read(STDIN_FILENO, dropped, sizeof dropped) <= 0) return ended();
         }
     }
 }

@@ -369,6 +369,12 @@ class StandIn(CollectorTest):
             lines.append(kwin.stdout.readline().decode().strip())
         return lines
 
+    def command(self, kwin, *words):
+        """Has the stand-in carry out a command; its log up to then."""
+        kwin.stdin.write((" ".join(words) + "\n").encode())
+        kwin.stdin.flush()
+        return self.calls(kwin, "ok")[:-1]
+
     def test_plasma6_names_the_script_object_after_the_scripting_object(self):
         env, kwin, _ = self.stand_in("plasma6")
         collector = self.collector(env)
@@ -376,12 +382,45 @@ class StandIn(CollectorTest):
         calls = self.calls(kwin, "run /Scripting/Script0")
         self.assertEqual([c.split()[0] for c in calls], ["loadScript", "run"])
 
+    def test_a_number_another_scripts_object_answers_at_is_not_run(self):
+        env, kwin, runtime = self.stand_in("taken")
+        collector = self.collector(env)
+        self.assertEqual(facts(collector.next()), ("start.app", "start.app", "Start window"))
+        calls = self.calls(kwin, "run /2")
+        name = calls[0].split()[1]
+        # The copy given 1 cannot be reached: it is unloaded, and the next
+        # copy, given 2, runs.
+        self.assertEqual(calls, [f"loadScript {name}", f"loadScript {name}-1", f"unloadScript {name}", "run /2"])
+        self.assertEqual(sorted(os.path.basename(p) for p in glob.glob(os.path.join(runtime, SCRIPT_FILES))),
+                         [f"{name}-1.js"])
+
     def test_a_refused_script_is_not_chosen_and_leaves_nothing(self):
         env, kwin, runtime = self.stand_in("refuse")
         collector = self.collector(env)
         self.assertEqual(collector.next(), ERROR)
         self.assertEqual(facts(collector.next()), UNKNOWN)
         self.assertEqual(glob.glob(os.path.join(runtime, SCRIPT_FILES)), [])
+
+    def test_what_others_send_is_refused_and_changes_nothing(self):
+        env, kwin, _ = self.stand_in("kwin5")
+        collector = self.collector(env)
+        self.assertEqual(facts(collector.next()), ("start.app", "start.app", "Start window"))
+        self.calls(kwin, "run /0")
+        forged = [
+            # KWin's name changing hands, said by a connection that is not the bus.
+            ("forge-owner",),
+            # Calls through KWin's own connection (another script's), without
+            # this run's token, or with another.
+            ("call-token", "-"),
+            ("call-token", "0" * 32),
+        ]
+        for words in forged:
+            self.assertEqual(self.command(kwin, *words), [], words)
+        # Had the owner change been believed, the refresh would find no script
+        # and load it again; had a call, it would report forged.app.
+        self.assertEqual(facts(self.next_without_focus(collector, "refresh")),
+                         ("start.app", "start.app", "Start window"))
+        self.assertEqual(self.command(kwin), [])  # nothing loaded again
 
     def test_a_load_never_answered_holds_start_up_a_second_at_most(self):
         env, kwin, _ = self.stand_in("mute")
@@ -394,10 +433,15 @@ class StandIn(CollectorTest):
         self.addCleanup(early.kill)
         self.assertEqual(early.finish(), (0, b""))
 
-    def test_a_script_that_runs_and_has_not_reported_yet_is_chosen(self):
-        env, kwin, _ = self.stand_in("silent")
+    def test_a_script_that_never_reports_is_a_failed_start_and_is_unloaded(self):
+        env, kwin, runtime = self.stand_in("silent")
         collector = self.collector(env)
-        self.assertEqual(facts(collector.next()), UNKNOWN)  # no error record first
+        self.assertEqual(collector.next(), ERROR)
+        self.assertEqual(facts(collector.next()), UNKNOWN)
+        calls = self.calls(kwin, "run /0")
+        name = calls[0].split()[1]
+        self.assertEqual(self.calls(kwin, f"unloadScript {name}")[-1], f"unloadScript {name}")
+        self.assertEqual(glob.glob(os.path.join(runtime, SCRIPT_FILES)), [])
 
 
 class StartAndFocus(KWinTest):

@@ -11,8 +11,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -34,6 +37,7 @@ struct Window {
 // What the stand-in answers.
 struct Scenario {
     bool enabled = true;
+    std::optional<std::string> address;  // GetAddress's answer, when not the bus itself
     std::vector<Window> windows;
     std::set<std::string> wrongForm;  // members answered with a plain string
     std::set<std::string> refused;    // members answered with an error
@@ -89,6 +93,63 @@ public:
         });
     }
 
+    // org.a11y.Bus passes to a connection of its own (as when another program
+    // takes the name while the accessibility bus is not running), or back.
+    void handOver(bool away) {
+        onThread([&] {
+            if (away) {
+                sd_bus_release_name(service_, "org.a11y.Bus");
+                keeper_ = open();
+                EXPECT_GE(sd_bus_request_name(keeper_, "org.a11y.Bus", 0), 0);
+            } else {
+                sd_bus_flush_close_unref(keeper_);
+                keeper_ = nullptr;
+                EXPECT_GE(sd_bus_request_name(service_, "org.a11y.Bus", 0), 0);
+            }
+        });
+    }
+
+    // How many calls of `member` came.
+    int count(const std::string& member) {
+        std::lock_guard lock(mutex_);
+        return counts_[member];
+    }
+
+    // The connection that last called `member`, as the bus named it.
+    std::string caller(const std::string& member) {
+        std::lock_guard lock(mutex_);
+        return callers_[member];
+    }
+
+    // The browser's connection, as the bus names it.
+    std::string browserName() {
+        std::string name;
+        onThread([&] {
+            const char* unique = nullptr;
+            sd_bus_get_unique_name(browser_, &unique);
+            name = unique ? unique : "";
+        });
+        return name;
+    }
+
+    // A signal sent by a connection that is neither the keeper nor the bus
+    // straight to `destination`, as any program on the bus can send one.
+    void forge(const std::string& destination, const char* path, const char* interface, const char* member,
+               const char* types, const std::vector<std::string>& args) {
+        onThread([&] {
+            sd_bus* forger = open();
+            sd_bus_message* signal = nullptr;
+            EXPECT_GE(sd_bus_message_new_signal(forger, &signal, path, interface, member), 0);
+            EXPECT_GE(sd_bus_message_set_destination(signal, destination.c_str()), 0);
+            for (std::size_t i = 0; types[i]; ++i) {
+                if (types[i] == 's') EXPECT_GE(sd_bus_message_append_basic(signal, 's', args.at(i).c_str()), 0);
+            }
+            EXPECT_GE(sd_bus_send(forger, signal, nullptr), 0);
+            sd_bus_message_unref(signal);
+            sd_bus_flush_close_unref(forger);
+        });
+    }
+
 private:
     sd_bus* open() {
         sd_bus* bus = nullptr;
@@ -112,6 +173,7 @@ private:
             for (auto& command : commands) command();
             while (sd_bus_process(service_, nullptr) > 0) {}
             while (sd_bus_process(browser_, nullptr) > 0) {}
+            while (keeper_ && sd_bus_process(keeper_, nullptr) > 0) {}
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         sd_bus_flush_close_unref(browser_);
@@ -130,6 +192,8 @@ private:
         const std::string path = sd_bus_message_get_path(m);
         const char* destination = sd_bus_message_get_destination(m);
         sd_bus* bus = sd_bus_message_get_bus(m);
+        if (const char* sender = sd_bus_message_get_sender(m)) callers_[member] = sender;
+        ++counts_[member];
         if (scenario_.silent.contains(member)) return 1;
         if (scenario_.refused.contains(member)) {
             sd_bus_reply_method_errorf(m, "org.a11y.atspi.Error.Failed", "refused");
@@ -142,7 +206,8 @@ private:
         const char* browserName = nullptr;
         sd_bus_get_unique_name(browser_, &browserName);
         if (member == "GetAddress") {
-            sd_bus_reply_method_return(m, "s", std::getenv("DBUS_SESSION_BUS_ADDRESS"));
+            sd_bus_reply_method_return(m, "s", scenario_.address ? scenario_.address->c_str()
+                                                                 : std::getenv("DBUS_SESSION_BUS_ADDRESS"));
         } else if (member == "Get" && path == "/org/a11y/bus") {
             sd_bus_reply_method_return(m, "v", "b", scenario_.enabled ? 1 : 0);
         } else if (member == "GetChildren" && destination && std::string(destination) == "org.a11y.atspi.Registry") {
@@ -199,12 +264,15 @@ private:
 
     std::mutex mutex_;
     Scenario scenario_;
+    std::map<std::string, std::string> callers_;
+    std::map<std::string, int> counts_;
     std::vector<std::function<void()>> commands_;
     std::promise<void> ready_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
     sd_bus* service_ = nullptr;
     sd_bus* browser_ = nullptr;
+    sd_bus* keeper_ = nullptr;
 };
 
 StandIn* standIn = nullptr;
@@ -379,6 +447,99 @@ TEST_F(TabUrl, SwitchOffMeansNoUrlAndNoCalls) {
     standIn->set(showing({gecko("A", "u:a")}));
     standIn->announceSwitch();
     EXPECT_EQ(lookUpUntil("u:a"), "u:a");
+}
+
+struct AddressCase {
+    const char* address;
+    bool accepted;
+};
+
+class BusAddress : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(BusAddress, OnlyALocalSocketIsTaken) {
+    EXPECT_EQ(linux_desktop::acceptedBusAddress(GetParam().address), GetParam().accepted) << GetParam().address;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, BusAddress,
+    ::testing::Values(AddressCase{"unix:path=/run/user/1000/at-spi/bus_0,guid=0123456789abcdef", true},
+                      AddressCase{"unix:abstract=/tmp/dbus-AbC123,guid=0123456789abcdef", true},
+                      AddressCase{"unix:path=/tmp/with%20space", true},
+                      AddressCase{"unix:guid=0123,path=/run/bus", true},
+                      // Another transport: a program to run, the network, the kernel's bus.
+                      AddressCase{"unixexec:path=/bin/sh,argv1=-c,argv2=touch%20/tmp/x", false},
+                      AddressCase{"tcp:host=127.0.0.1,port=4711", false},
+                      AddressCase{"x-machine-unix:pid=1", false},
+                      AddressCase{"kernel:path=/sys/fs/kdbus/0-user/bus", false},
+                      AddressCase{"autolaunch:", false},
+                      // A list, whose later entries sd-bus would try too.
+                      AddressCase{"unix:path=/run/bus;unixexec:path=/bin/sh", false},
+                      // Keys that are no place, twice a place, no place at all.
+                      AddressCase{"unix:path=/run/bus,argv1=x", false},
+                      AddressCase{"unix:path=/a,abstract=b", false},
+                      AddressCase{"unix:tmpdir=/tmp", false},
+                      AddressCase{"unix:", false},
+                      AddressCase{"unix:guid=0123", false},
+                      AddressCase{"unix:path=", false},
+                      AddressCase{"unix:path=relative/bus", false},
+                      AddressCase{"unix:path=/run/bus,", false},
+                      AddressCase{"unix:path=/run/bus,guid=0123,guid=4567", false},
+                      // Bytes an address holds only as %XX.
+                      AddressCase{"unix:path=/run/bus\n", false},
+                      AddressCase{"unix:path=/run/b us", false},
+                      AddressCase{"unix:path=/run/bus%2", false},
+                      AddressCase{"unix:path=/run/bus%zz", false},
+                      AddressCase{"", false}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
+
+TEST_F(TabUrl, AnAddressThatRunsAProgramIsRefused) {
+    const std::string witness = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
+                                "/palvern-unixexec-" + std::to_string(getpid());
+    std::filesystem::remove(witness);
+    Scenario scenario = showing({gecko("A", "u:a")});
+    scenario.address = "unixexec:path=/bin/sh,argv1=-c,argv2=touch%20" + witness;
+    standIn->set(scenario);
+    const int asked = standIn->count("GetAddress");
+    standIn->handOver(true);  // the bus named before is let go with its keeper
+    EXPECT_EQ(lookUpUntil(""), "");
+    EXPECT_EQ(lookUp(), "");
+    EXPECT_GT(standIn->count("GetAddress"), asked) << "the address was asked for";
+    EXPECT_FALSE(std::filesystem::exists(witness)) << "the address's program ran";
+    standIn->set(showing({gecko("A", "u:a")}));
+    standIn->handOver(false);
+    EXPECT_EQ(lookUpUntil("u:a"), "u:a");
+}
+
+TEST_F(TabUrl, SignalsFromAnyoneButTheirSenderChangeNothing) {
+    standIn->set(showing({gecko("A", "u:a")}));
+    ASSERT_EQ(lookUp(), "u:a");
+    const std::string session = standIn->caller("Get");      // asked for the switch
+    const std::string accessibility = standIn->caller("GetAttributes");
+    const std::string browser = standIn->browserName();
+    struct Forged {
+        const char* what;
+        std::string destination;
+        const char* path;
+        const char* interface;
+        const char* member;
+        const char* types;
+        std::vector<std::string> args;
+    };
+    const std::vector<Forged> forged = {
+        {"the switch changed", session, "/org/a11y/bus", "org.freedesktop.DBus.Properties", "PropertiesChanged", "",
+         {}},
+        {"the keeper left", session, "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged", "sss",
+         {"org.a11y.Bus", session, ""}},
+        {"the browser left", accessibility, "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+         "sss", {browser, browser, ""}},
+    };
+    for (const Forged& f : forged) {
+        standIn->forge(f.destination, f.path, f.interface, f.member, f.types, f.args);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // were it taken, the lookup would see it
+        const auto before = linux_desktop::accessibilityBusCalls();
+        EXPECT_EQ(lookUp(), "u:a") << f.what;
+        EXPECT_EQ(linux_desktop::accessibilityBusCalls() - before, 3u) << f.what << ": nothing asked again";
+    }
 }
 
 TEST_F(TabUrl, WithoutAProcessOnlyAnActiveWindowWithTheTitle) {

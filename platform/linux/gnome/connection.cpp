@@ -75,8 +75,8 @@ bool waylandSession() {
     return stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
-int onOwnerChanged(sd_bus_message*, void* data, sd_bus_error*) {
-    static_cast<Session*>(data)->lost = true;
+int onOwnerChanged(sd_bus_message* message, void* data, sd_bus_error*) {
+    if (bus::sentBy(message, bus::driverName)) static_cast<Session*>(data)->lost = true;
     return 0;
 }
 

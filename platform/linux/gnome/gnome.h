@@ -49,6 +49,10 @@ struct Session {
     Answer shell = Answer::waiting;    // the extension answered GetFocus
     Answer monitor = Answer::waiting;  // the idle monitor answered GetIdletime
     std::optional<Focus> focus;        // the extension's last word; none without it
+    // The unique names that answered GetFocus and GetIdletime: the only
+    // senders whose signals count (either name changing hands loses the
+    // connection).
+    std::string shellOwner, idleOwner;
     Idle idle;
     bool lost = false;  // the connection broke, or a peer served left the bus
 };

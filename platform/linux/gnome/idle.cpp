@@ -50,6 +50,7 @@ int onIdletime(sd_bus_message* reply, void* data, sd_bus_error*) {
         return 0;
     }
     session.monitor = Session::Answer::yes;
+    if (const char* sender = sd_bus_message_get_sender(reply)) session.idleOwner = sender;
     send(session, session.watchCall, idleName, idlePath, idleInterface, "AddIdleWatch", onIdleWatch, "t",
          idleAfterMs);
     if (ms >= idleAfterMs) {
@@ -63,7 +64,7 @@ int onIdletime(sd_bus_message* reply, void* data, sd_bus_error*) {
 int onWatchFired(sd_bus_message* signal, void* data, sd_bus_error*) {
     auto& session = *static_cast<Session*>(data);
     std::uint32_t id = 0;
-    if (sd_bus_message_has_signature(signal, "u") <= 0 || sd_bus_message_read(signal, "u", &id) < 0 || id == 0) {
+    if (!bus::sentBy(signal, session.idleOwner) || sd_bus_message_has_signature(signal, "u") <= 0 || sd_bus_message_read(signal, "u", &id) < 0 || id == 0) {
         return 0;
     }
     Idle& idle = session.idle;

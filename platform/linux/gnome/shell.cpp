@@ -4,7 +4,8 @@
 // last message processed is the shell's latest word.
 //
 // A message of any other form is ignored (a name on the bus can be owned by
-// anyone); text comes as the bus delivers it, which is valid UTF-8.
+// anyone), and so is a signal from any connection but the one that answered
+// GetFocus; text comes as the bus delivers it, which is valid UTF-8.
 #include <utility>
 
 #include "platform/linux/gnome/gnome.h"
@@ -38,12 +39,17 @@ int onFocusReply(sd_bus_message* reply, void* data, sd_bus_error*) {
     std::optional<Focus> focus;
     if (!sd_bus_message_is_method_error(reply, nullptr)) focus = readFocus(reply);
     session.shell = focus ? Session::Answer::yes : Session::Answer::no;
-    if (focus) session.focus = std::move(focus);
+    if (focus) {
+        session.focus = std::move(focus);
+        if (const char* sender = sd_bus_message_get_sender(reply)) session.shellOwner = sender;
+    }
     return 0;
 }
 
+// Signals sent before the reply came are older than it: they are dropped too.
 int onFocusChanged(sd_bus_message* signal, void* data, sd_bus_error*) {
     auto& session = *static_cast<Session*>(data);
+    if (!bus::sentBy(signal, session.shellOwner)) return 0;
     if (auto focus = readFocus(signal)) session.focus = std::move(focus);
     return 0;
 }

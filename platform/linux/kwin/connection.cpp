@@ -1,8 +1,11 @@
 // The link to KWin's script and the Wayland connection for the idle time:
 // opened at start (1 s at most in all, cut short by the end of standard
 // input) and again at a refresh after either was lost (50 ms each at most).
-// An attempt that has not ended by then goes on in the main loop's poll
-// until the next refresh, which gives it up for a new one.
+// At start the script must have reported by then: one that KWin loaded but
+// that never reports is a failed start (it is unloaded, and KWin is not
+// used). An attempt at a refresh that has not ended by then goes on in the
+// main loop's poll until the next refresh, which gives it up (its script
+// unloaded) for a new one.
 //
 // Lost: the bus connection breaks, or KWin's name changes hands (KWin ended
 // or was started again). Nothing is asked of KWin at a refresh, so that an
@@ -42,24 +45,36 @@ void drive(Link& link, const bus::Deadline& deadline, bool watchInput, Done done
 
 bool isReady(const Link& link) { return link.stage == Link::Stage::ready; }
 
-// Takes over an attempt that has ended well; drops one that failed.
-void adoptEndedAttempt() {
-    if (!pending || !ended(*pending)) return;
-    if (isReady(*pending)) current = std::move(pending);
+// Gives up an attempt under way, unloading what it loaded.
+void dropPending() {
+    if (!pending) return;
+    abandon(*pending);
     pending.reset();
 }
 
-// At the end of input: the script is unloaded through a connection of its
-// own (the main thread may be using the link's), its file removed once KWin
-// has said it is gone.
+// Takes over an attempt that has ended well; drops one that failed.
+void adoptEndedAttempt() {
+    if (!pending || !ended(*pending)) return;
+    if (isReady(*pending)) {
+        current = std::move(pending);
+    } else {
+        dropPending();
+    }
+}
+
+// At the end of input: this collector's scripts are unloaded through a
+// connection of its own (the main thread may be using the link's), each
+// file removed once KWin has said its script is gone. Those of collectors no
+// longer running go too.
 void unloadAtExit() {
     const bus::Deadline deadline(exitBudget);
     bus::Bus connection = bus::openSession(deadline, false);
     if (!connection) return;
-    const std::string name = ownScriptName(attempts.load());
-    if (bus::call(connection.get(), deadline, false, kwinName, scriptingPath, scriptingInterface, "unloadScript",
-                  {name.c_str()})) {
-        removeScript(name);
+    for (const std::string& name : staleScripts("")) {
+        if (bus::call(connection.get(), deadline, false, kwinName, scriptingPath, scriptingInterface,
+                      "unloadScript", {name.c_str()})) {
+            removeScript(name);
+        }
     }
 }
 
@@ -78,6 +93,7 @@ void addDescriptor(const Link& link, std::vector<pollfd>& fds, int& timeoutMs) {
 }  // namespace
 
 bool connect() {
+    if (!scriptsCanRun()) return false;
     const bus::Deadline deadline(startBudget);
     pending = openLink(++attempts, true);
     if (!pending) return false;
@@ -93,20 +109,19 @@ bool connect() {
         pending.reset();
         return false;
     }
+    // The exit hook is in place before anything is loaded: input that ends
+    // from here on unloads it.
+    posix::setExitHook(unloadAtExit);
     pending->hold = false;
     proceed(*pending);
     drive(*pending, deadline, true, isReady);
-    // A script that KWin has loaded but not yet started or heard from is the
-    // one to report; the main loop finishes the attempt.
-    const bool loaded = pending->stage == Link::Stage::running || pending->stage == Link::Stage::reporting ||
-                        pending->stage == Link::Stage::ready;
-    if (!loaded) {
-        pending.reset();
+    if (!isReady(*pending)) {
+        dropPending();
         wayland::disconnect();
+        posix::setExitHook(nullptr);
         return false;
     }
     adoptEndedAttempt();
-    posix::setExitHook(unloadAtExit);
     return true;
 }
 
@@ -136,6 +151,7 @@ void dispatch(bool readable) {
 void reconnectIfLost() {
     wayland::reconnectIfLost();
     if (current) return;
+    dropPending();
     pending = openLink(++attempts, false);
     if (!pending) return;
     drive(*pending, bus::Deadline(refreshBudget), false, isReady);

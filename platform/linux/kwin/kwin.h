@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/linux/bus.h"
@@ -43,6 +44,7 @@ struct Link {
     enum class Stage {
         owner,      // asking who owns KWin's name
         owned,      // KWin is there; held here until told to go on
+        listing,    // asking which script numbers are taken
         loading,    // the script is being loaded
         running,    // asked to run it
         reporting,  // waiting for its first report
@@ -54,9 +56,18 @@ struct Link {
     std::string kwin;        // the unique name of KWin's connection
     std::string scriptName;  // as loaded into KWin; its file is scriptName + ".js"
     std::int32_t scriptId = -1;
+    // KWin numbers a script by counting the scripts it holds, so a number can
+    // be one a script loaded earlier still answers at (after one below it was
+    // unloaded): a script given such a number cannot be reached, and another
+    // copy is loaded, which KWin gives the next number.
+    std::vector<std::int32_t> taken;       // numbers answering before the load
+    std::vector<std::string> unreachable;  // copies given a taken number
+    int listings = 0;                      // object listings not answered yet
+    bool loadSent = false;                 // a load was asked for
     bool hold = false;  // stop at `owned`
     bool triedPlasma6Path = false;
     bus::Slot call;     // the call of the stage under way
+    bus::Slot listing[2];
     bus::Slot object;   // the object the script calls
     bus::Slot ownerWatch;
     std::optional<Window> active;
@@ -65,9 +76,16 @@ struct Link {
 };
 
 // script.cpp: the script's text and its file, loading and unloading.
-std::string scriptText(const std::string& destination);
+// Whether scripts can be handed to KWin at all: randomness for the names and
+// the token, and a runtime folder no one else can write.
+bool scriptsCanRun();
+// The token every call of this run's scripts carries.
+const std::string& runToken();
+std::string scriptText(const std::string& destination, const std::string& token);
 // The file of a script name; empty without a runtime directory.
 std::string scriptFile(const std::string& scriptName);
+// Creates the script's file anew, for this run's token; false when it cannot
+// (the folder is not safe, the name is there already).
 bool writeScript(const std::string& scriptName, const std::string& destination);
 void removeScript(const std::string& scriptName);
 // The names of scripts left behind by collectors no longer running, and by
@@ -84,6 +102,12 @@ bool ended(const Link& link);
 // Processes what has arrived, without waiting; marks the link failed once its
 // connection has.
 void pump(Link& link);
+// Asks KWin to unload every script the link loaded (without waiting for the
+// answers) and removes their files; for a link given up.
+void abandon(Link& link);
+// The numbers of the script objects named in an introspection of KWin's
+// root ("0", "1": KWin 5.27) or of its scripting object ("Script0": Plasma 6).
+std::vector<std::int32_t> scriptNumbers(std::string_view introspection);
 
 // connection.cpp
 bool connect();

@@ -104,7 +104,7 @@ Display openDisplay() {
     if (input) inputVersion = xcb_input_xi_query_version(conn, 2, 2);
     xcb_res_query_version_cookie_t resVersion{};
     if (res) resVersion = xcb_res_query_version(conn, 1, 2);
-    auto supportedList = xcb_get_property(conn, 0, opened.root, atoms.supported, XCB_ATOM_ATOM, 0, 0x3FFFFFFF);
+    auto supportedList = xcb_get_property(conn, 0, opened.root, atoms.supported, XCB_ATOM_ATOM, 0, listLongs);
     const std::uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(conn, opened.root, XCB_CW_EVENT_MASK, &rootMask);
 

@@ -63,7 +63,7 @@ void dispatch(bool readable) {
     handleEvents(readable);
     if (supportedChanged && checkConnection()) {
         supportedChanged = false;
-        readSupported(askProperty(display.root, display.atoms.supported));
+        readSupported(askProperty(display.root, display.atoms.supported, listLongs));
     }
     checkConnection();
 }

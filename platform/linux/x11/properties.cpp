@@ -1,19 +1,12 @@
-// Window properties, read whole.
+// Window properties, read up to a bound.
 #include <cstring>
 
 #include "platform/linux/x11/x11.h"
 
 namespace x11 {
-namespace {
 
-// GetProperty's length counts 32-bit units and the server multiplies it by 4
-// in 32 bits, so this is the largest safe value.
-constexpr std::uint32_t wholeProperty = 0x3FFFFFFF;
-
-}  // namespace
-
-xcb_get_property_cookie_t askProperty(xcb_window_t window, xcb_atom_t atom) {
-    return xcb_get_property(display.conn, 0, window, atom, XCB_GET_PROPERTY_TYPE_ANY, 0, wholeProperty);
+xcb_get_property_cookie_t askProperty(xcb_window_t window, xcb_atom_t atom, std::uint32_t longs) {
+    return xcb_get_property(display.conn, 0, window, atom, XCB_GET_PROPERTY_TYPE_ANY, 0, longs);
 }
 
 // The property, or none when it is not set. `gone` is set when the window

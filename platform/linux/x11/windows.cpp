@@ -50,7 +50,7 @@ struct PidQuery {
 PidQuery askPid(xcb_window_t window) {
     PidQuery query;
     if (display.res) query.client = askClientPid(window);
-    query.property = askProperty(window, display.atoms.wmPid);
+    query.property = askProperty(window, display.atoms.wmPid, numberLongs);
     return query;
 }
 
@@ -91,10 +91,10 @@ WindowQuery askActiveWindow(xcb_window_t window) {
     WindowQuery query;
     query.window = window;
     if (window == XCB_NONE || !display.reportsActive) return query;
-    query.wmClass = askProperty(window, XCB_ATOM_WM_CLASS);
-    query.applicationId = askProperty(window, display.atoms.applicationId);
-    query.netName = askProperty(window, display.atoms.wmName);
-    query.name = askProperty(window, XCB_ATOM_WM_NAME);
+    query.wmClass = askProperty(window, XCB_ATOM_WM_CLASS, textLongs);
+    query.applicationId = askProperty(window, display.atoms.applicationId, textLongs);
+    query.netName = askProperty(window, display.atoms.wmName, textLongs);
+    query.name = askProperty(window, XCB_ATOM_WM_NAME, textLongs);
     query.pid = askPid(window);
     return query;
 }
@@ -160,7 +160,7 @@ ws::Snapshot readSnapshot() {
 std::vector<ws::ClientWindow> clientWindows() {
     std::vector<ws::ClientWindow> clients;
     if (!checkConnection()) return clients;
-    auto stacking = cardinals(readProperty(askProperty(display.root, display.atoms.stacking)));
+    auto stacking = cardinals(readProperty(askProperty(display.root, display.atoms.stacking, listLongs)));
     for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) clients.push_back({*it, 0});
     std::vector<PidQuery> queries;
     queries.reserve(clients.size());
@@ -173,8 +173,8 @@ std::vector<ws::ClientWindow> clientWindows() {
 std::optional<std::string> windowTitle(std::uint64_t id) {
     if (!checkConnection()) return std::nullopt;
     const auto window = static_cast<xcb_window_t>(id);
-    auto netName = askProperty(window, display.atoms.wmName);
-    auto name = askProperty(window, XCB_ATOM_WM_NAME);
+    auto netName = askProperty(window, display.atoms.wmName, textLongs);
+    auto name = askProperty(window, XCB_ATOM_WM_NAME, textLongs);
     auto netNameProperty = readProperty(netName);
     auto nameProperty = readProperty(name);
     checkConnection();

@@ -61,7 +61,15 @@ struct Property {
     std::uint8_t format = 0;
     std::string bytes;
 };
-xcb_get_property_cookie_t askProperty(xcb_window_t window, xcb_atom_t atom);
+// How much of a property is read, in the protocol's 32-bit units. Every
+// property is read up to a bound, since a client can make one as long as the
+// server allows: text (names, classes) a little over 64 KiB, enough for the
+// longest title a record carries and to know it is cut; lists of windows or
+// atoms 65536 entries; numbers one.
+inline constexpr std::uint32_t textLongs = 64 * 1024 / 4 + 1;
+inline constexpr std::uint32_t listLongs = 65536;
+inline constexpr std::uint32_t numberLongs = 1;
+xcb_get_property_cookie_t askProperty(xcb_window_t window, xcb_atom_t atom, std::uint32_t longs);
 std::optional<Property> readProperty(xcb_get_property_cookie_t cookie, bool* gone = nullptr);
 std::vector<std::uint32_t> cardinals(const std::optional<Property>& property);
 void readSupported(xcb_get_property_cookie_t cookie);
