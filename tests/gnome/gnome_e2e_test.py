@@ -454,9 +454,14 @@ class StandIn:
         assert self.proc.stdout.readline() == b"ready\n"
 
     def send(self, *words):
+        """Carries out a command; what the stand-in printed for it."""
         self.proc.stdin.write((" ".join(str(w) for w in words) + "\n").encode())
         self.proc.stdin.flush()
-        assert self.proc.stdout.readline() == b"ok\n"
+        printed = []
+        while (line := self.proc.stdout.readline()) != b"ok\n":
+            assert line, "the stand-in ended"
+            printed.append(line.decode().strip())
+        return printed
 
     def focus(self, window, title, wm_class, app_id="", pid=None, instance=None):
         text = lambda s: s.encode().hex() if s else "-"  # noqa: E731
@@ -530,11 +535,11 @@ class ScriptedShell(CollectorTest):
         shell.send("signal", "s", json.dumps(["only a title"]))
         shell.send("signal", "us", json.dumps([2, "missing fields"]))
         shell.send("signal", "ussssu", json.dumps([2, "t", "Other", "o", "", 4]))  # pid unsigned
-        shell.focus(1, "x" * 1_000_000, "Alpha")
+        shell.focus(1, "é" * 1_000_000, "Alpha")  # two bytes each: cut at a character's end
         refresh = self.next_without_focus(collector, "refresh")
         if refresh["window_title"] == "Alpha":  # taken before the change arrived
             refresh = self.next_without_focus(collector, "refresh")
-        self.assertEqual(facts(refresh), ("Alpha", "Alpha", "x" * 1_000_000))
+        self.assertEqual(facts(refresh), ("Alpha", "Alpha", "é" * (64 * 1024 // 2)))
         shell.focus(5, "Beta", "Beta")
         self.assertEqual(facts(collector.next_event("focus")), ("Beta", "Beta", "Beta"))
         shell.send("flood", 20000)  # ends on Beta again
@@ -542,6 +547,23 @@ class ScriptedShell(CollectorTest):
             record = collector.next()
             if record["event"] == "refresh" and facts(record) == ("Beta", "Beta", "Beta"):
                 break
+
+    def test_signals_from_anyone_but_their_sender_change_nothing(self):
+        shell = self.stand_in()
+        shell.focus(1, "Alpha", "Alpha")
+        collector = self.collector(shell.env)
+        self.assertEqual(facts(collector.next()), ("Alpha", "Alpha", "Alpha"))
+        for kind in ("focus", "watch", "shell-owner", "idle-owner"):
+            shell.send("forge", kind)
+        # A believed FocusChanged would post a focus record for "Forged"; a
+        # believed WatchFired would make the user idle; a believed owner
+        # change would lose the connection (Unknown), and the refresh would
+        # connect again and ask for the focus a second time.
+        refresh = self.next_without_focus(collector, "refresh")
+        self.assertEqual((*facts(refresh), refresh["idle_seconds"]), ("Alpha", "Alpha", "Alpha", 0))
+        self.assertEqual(shell.send("calls"), ["calls 1"])
+        shell.focus(2, "Beta", "Beta")  # the shell itself is still heard
+        self.assertEqual(facts(collector.next_event("focus")), ("Beta", "Beta", "Beta"))
 
     def test_idle_from_the_watches(self):
         shell = self.stand_in()

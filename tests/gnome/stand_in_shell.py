@@ -17,6 +17,13 @@ owned; then reads commands on standard input, one a line, answering "ok":
   release / own            give up / take again both names
   when                     prints "us T": the CLOCK_MONOTONIC microseconds
                            just before the last focus signal was sent
+  forge KIND               a signal sent straight to the collector (the
+                           connection that last called GetFocus) by a
+                           connection that is neither service nor the bus:
+                           focus (FocusChanged to "Forged"), watch
+                           (WatchFired of the idle watch), shell-owner or
+                           idle-owner (NameOwnerChanged for that name)
+  calls                    prints "calls N": the GetFocus calls so far
 Ends at the end of standard input. The bus is DBUS_SESSION_BUS_ADDRESS.
 """
 
@@ -67,6 +74,8 @@ class StandIn:
         self.held = []  # calls left unanswered, kept so that they stay so
         self.names = []
         self.sent = 0
+        self.client = None  # the collector, as the last GetFocus came from it
+        self.focus_calls = 0
         if focus_reply != "absent":
             info = Gio.DBusNodeInfo.new_for_xml(shell_xml(REPLIES.get(focus_reply, FOCUS))).interfaces[0]
             self.bus.register_object(SHELL[1], info, self.call, None, None)
@@ -88,7 +97,10 @@ class StandIn:
                                "ReleaseName", GLib.Variant("(s)", (name,)), None, 0, -1, None)
         self.names = []
 
-    def call(self, _bus, _sender, _path, _interface, method, _args, invocation):
+    def call(self, _bus, sender, _path, _interface, method, _args, invocation):
+        if method == "GetFocus":
+            self.client = sender
+            self.focus_calls += 1
         if self.muted or (method == "GetFocus" and self.focus_reply == "mute"):
             self.held.append(invocation)
             return
@@ -109,6 +121,22 @@ class StandIn:
             invocation.return_value(GLib.Variant("(u)", (2,)))
         else:
             invocation.return_value(None)
+
+    def forge(self, kind):
+        forger = Gio.DBusConnection.new_for_address_sync(
+            os.environ["DBUS_SESSION_BUS_ADDRESS"],
+            Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION,
+            None, None)
+        driver = ("/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged")
+        signals = {
+            "focus": (*SHELL[1:], "FocusChanged", GLib.Variant(f"({FOCUS})", (99, "Forged", "forged", "forged", "", 99))),
+            "watch": (*IDLE[1:], "WatchFired", GLib.Variant("(u)", (1,))),
+            "shell-owner": (*driver, GLib.Variant("(sss)", (SHELL[0], ":1.1", ":1.999"))),
+            "idle-owner": (*driver, GLib.Variant("(sss)", (IDLE[0], ":1.1", ""))),
+        }
+        forger.emit_signal(self.client, *signals[kind])
+        forger.flush_sync(None)
+        forger.close_sync(None)
 
     def emit(self, path, interface, member, variant):
         self.bus.emit_signal(None, path, interface, member, variant)
@@ -144,6 +172,10 @@ class StandIn:
             self.own()
         elif words[0] == "when":
             print(f"us {self.sent}")
+        elif words[0] == "calls":
+            print(f"calls {self.focus_calls}")
+        elif words[0] == "forge":
+            self.forge(words[1])
         self.bus.flush_sync(None)
 
 
