@@ -23,6 +23,12 @@ struct TitleCase {
 
 const Attributes titled(std::string title) { return {{"AXTitle", delivers(Value::title(title))}}; }
 
+std::string repeat(const std::string& text, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i) out += text;
+    return out;
+}
+
 const std::string focused = "app 42,AXFocusedWindow";
 const std::string windows = "app 42,AXWindows";
 const std::string title1 = "window 1,AXTitle";
@@ -91,7 +97,18 @@ INSTANTIATE_TEST_SUITE_P(
         TitleCase{"windowsSucceedsEmpty", {{"AXWindows", succeedsEmpty()}}, {}, {}, "",
                   {focused, windows}},
         TitleCase{"windowsFailsButDelivers", {{"AXWindows", {-25201, Value::list({2})}}}, {},
-                  titled("never"), "", {focused, windows}}),
+                  titled("never"), "", {focused, windows}},
+        // Titles are cut at 64 KiB of UTF-8, after a whole character, from
+        // the focused window and the first window alike.
+        TitleCase{"titleAtTheBound", {focusedIs1}, titled(std::string(65536, 'x')), {}, std::string(65536, 'x'),
+                  {focused, title1}},
+        TitleCase{"longTitleCutAtACharactersEnd", {focusedIs1}, titled(repeat("\xc3\xa9", 40000)), {},
+                  repeat("\xc3\xa9", 32768), {focused, title1}},
+        TitleCase{"longTitleCutBeforeACharacterThatWouldCross", {listed}, {},
+                  titled("a" + repeat("\xf0\x9f\x98\x80", 20000)), "a" + repeat("\xf0\x9f\x98\x80", 16383),
+                  {focused, windows, title2}},
+        TitleCase{"illFormedBytesCountAsTheirReplacement", {focusedIs1}, titled(std::string(30000, '\xff')), {},
+                  repeat("\xef\xbf\xbd", 21845), {focused, title1}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class AxValue : public DesktopTest {};

@@ -95,6 +95,26 @@ def install_extension(home, data, config):
     subprocess.run(["sh", os.path.join(EXTENSION, "install.sh")], env=env, check=True, capture_output=True)
 
 
+class InstallScript(unittest.TestCase):
+    def test_installs_its_own_files_whatever_cdpath_says(self):
+        # Run as a user does, by a relative path, with a CDPATH whose first
+        # folder holds a decoy of the same relative path.
+        work = tempfile.mkdtemp(prefix="palvern-install-")
+        self.addCleanup(shutil.rmtree, work, True)
+        decoy = os.path.join(work, "decoy", "extensions", "gnome")
+        shutil.copytree(EXTENSION, decoy)
+        with open(os.path.join(decoy, "focus.js"), "w") as f:
+            f.write("// not the extension\n")
+        home, data, config = (os.path.join(work, d) for d in ("home", "data", "config"))
+        env = dict(os.environ, HOME=home, XDG_DATA_HOME=data, XDG_CONFIG_HOME=config, GSETTINGS_BACKEND="keyfile",
+                   CDPATH=os.path.join(work, "decoy"))
+        root = os.path.join(EXTENSION, "..", "..")
+        subprocess.run(["sh", "extensions/gnome/install.sh"], env=env, cwd=root, check=True, capture_output=True)
+        installed = os.path.join(data, "gnome-shell", "extensions", "palvern-collector@palvern.dev", "focus.js")
+        with open(installed) as got, open(os.path.join(EXTENSION, "focus.js")) as want:
+            self.assertEqual(got.read(), want.read())
+
+
 class GnomeShell:
     """Headless gnome-shell on private buses and private folders."""
 
@@ -329,6 +349,10 @@ class StartAndFocus(ShellTest):
         _, start = self.start()
         self.assertEqual(facts(start), ("beta.app", "beta.app", "Beta window"))
         self.assertEqual((start["keys_total"], start["clicks_total"], start["url"]), (0, 0, ""))
+
+    def test_input_ending_during_start_up_writes_nothing_untrue(self):
+        self.shell.activate(self.beta[1])
+        self.assert_input_ending_at_start_writes_nothing_untrue(self.shell.env, ("beta.app", "beta.app", "Beta window"))
 
     def test_one_focus_record_per_application_switch_and_none_within_one(self):
         self.shell.activate(self.alpha[1])

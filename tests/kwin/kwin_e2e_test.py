@@ -29,7 +29,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wayland"))
 from wayland_e2e_test import ERROR, UNKNOWN, CollectorTest, TestCompositor, facts, wait_for  # noqa: E402
-from x11_e2e_test import DEADLINE, Collector, prop  # noqa: E402
+from x11_e2e_test import COLLECTOR, DEADLINE, Collector, prop  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ACTIVITY = os.environ.get("PALVERN_TEST_ACTIVITY", "kwin_test_activity")
@@ -282,10 +282,15 @@ def own_script(kwin, collector):
                     "the collector's script file")
 
 
+def script_constant(kwin, collector, name):
+    """A constant of the collector's script, as its file holds it."""
+    with open(os.path.join(kwin.runtime, own_script(kwin, collector) + ".js")) as f:
+        return re.search(f'const {name} = "([^"]+)"', f.read()).group(1)
+
+
 def collector_destination(kwin, collector):
     """The collector's unique name on the bus, as its script quotes it."""
-    with open(os.path.join(kwin.runtime, own_script(kwin, collector) + ".js")) as f:
-        return re.search(r'const destination = "([^"]+)"', f.read()).group(1)
+    return script_constant(kwin, collector, "destination")
 
 
 class KWinTest(CollectorTest):
@@ -461,6 +466,11 @@ class StartAndFocus(KWinTest):
         self.assertEqual(facts(start), ("beta.app", "beta.app", "Beta window"))
         self.assertEqual((start["keys_total"], start["clicks_total"], start["url"]), (0, 0, ""))
 
+    def test_input_ending_during_start_up_writes_nothing_untrue_and_leaves_nothing(self):
+        self.kwin.activate("Beta window")
+        self.assert_input_ending_at_start_writes_nothing_untrue(self.kwin.env, ("beta.app", "beta.app", "Beta window"))
+        self.assertEqual(script_files(self.kwin), [])
+
     def test_one_focus_record_per_application_switch_and_none_within_one(self):
         self.kwin.activate("Alpha window")
         collector, start = self.start()
@@ -532,7 +542,7 @@ class HostileInput(KWinTest):
             caption = next(c for c in self.kwin.windows() if c.startswith("yyy"))
             self.kwin.activate(caption)
             focus = collector.next_event("focus")
-            self.assertEqual((focus["process"], focus["window_title"]), ("longx", caption))
+            self.assertEqual((focus["process"], focus["window_title"]), ("longx", caption[:64 * 1024]))
             self.assertEqual(len(caption), 100000)
 
     def test_calls_of_the_wrong_form_from_kwin_and_calls_from_others(self):
@@ -542,20 +552,36 @@ class HostileInput(KWinTest):
         collector, start = self.start()
         self.assertEqual(facts(start), ("steady.app", "steady.app", "Steady window"))
         destination = collector_destination(self.kwin, collector)
+        token = script_constant(self.kwin, collector, "token")
         path, iface = "/dev/palvern/Collector/KWin", "dev.palvern.Collector.KWin"
-        # From KWin itself: a script of the test's own, calling as the
-        # collector's script does, with every kind of wrong call, a flood,
-        # and a huge caption; then the real window again.
-        script = f"""
+        # From KWin itself, through another program's script, which cannot
+        # know this run's token: refused, nothing changes.
+        forged = f"""
 const d = "{destination}", p = "{path}", i = "{iface}";
-callDBus(d, p, i, "Active", "missing fields");
-callDBus(d, p, i, "Active", 1, 2, 3, 4, "five");
-callDBus(d, p, i, "Active", "a", "b", "c", "d", 1, "extra");
-callDBus(d, p, i, "NoSuchMethod", "x");
-callDBus(d, "/elsewhere", i, "Active", "a", "b", "c", "d", 1);
-for (let n = 0; n < 2000; ++n) callDBus(d, p, i, "Active", "flood " + n, "flood.app", "flood.app", "w" + n, n);
-callDBus(d, p, i, "Active", "h".repeat(1 << 20), "huge.app", "huge.app", "huge", 1);
+callDBus(d, p, i, "Active", "FAKE", "evil", "evil", "evil", "w", 1);
+callDBus(d, p, i, "Active", "{'0' * len(token)}", "evil", "evil", "evil", "w", 1);
+callDBus(d, p, i, "Active", "evil", "evil", "evil", "w", 1);
+callDBus(d, p, i, "Inactive", "FAKE");
 callDBus(d, p, i, "Inactive");
+"""
+        self.kwin.load_script(forged, "forged-calls")
+        self.addCleanup(self.kwin.call, "/Scripting", "org.kde.kwin.Scripting", "unloadScript", "s",
+                        "forged-calls")
+        self.assertEqual(facts(self.next_without_focus(collector, "refresh")),
+                         ("steady.app", "steady.app", "Steady window"))
+        # From KWin with the token (a script of the test's own, which read
+        # it from the collector's file, calling as the collector's script
+        # does), with every kind of wrong call, a flood, and a huge caption;
+        # then the real window again.
+        script = f"""
+const d = "{destination}", p = "{path}", i = "{iface}", t = "{token}";
+callDBus(d, p, i, "Active", t, "missing fields");
+callDBus(d, p, i, "Active", t, 1, 2, 3, 4, "five");
+callDBus(d, p, i, "Active", t, "a", "b", "c", "d", 1, "extra");
+callDBus(d, p, i, "NoSuchMethod", t, "x");
+callDBus(d, "/elsewhere", i, "Active", t, "a", "b", "c", "d", 1);
+for (let n = 0; n < 2000; ++n) callDBus(d, p, i, "Active", t, "flood " + n, "flood.app", "flood.app", "w" + n, n);
+callDBus(d, p, i, "Active", t, "h".repeat(1 << 20), "huge.app", "huge.app", "huge", 1);
 """
         self.kwin.load_script(script, "hostile-calls")
         self.addCleanup(self.kwin.call, "/Scripting", "org.kde.kwin.Scripting", "unloadScript", "s",
@@ -563,14 +589,15 @@ callDBus(d, p, i, "Inactive");
         focus = collector.next_event("focus")  # the flood's application, posted once per batch
         self.assertIn(focus["process"], ("flood.app", "huge.app"))
         # The flood's pids are all different applications; every line is
-        # still one valid record, and the collector follows the end state.
+        # still one valid record, and the collector follows the end state,
+        # its caption cut at 64 KiB.
         record = collector.next_event("refresh")
-        while record["process"] != "Unknown":
+        while record["process"] != "huge.app":
             record = collector.next_event("refresh")
-        self.assertEqual(facts(record), UNKNOWN)
-        # From anyone else: refused, nothing changes.
-        result = self.kwin.busctl("call", destination, path, iface, "Active", "ssssi", "Intruder", "intruder",
-                                  "intruder", "x", "1", check=False)
+        self.assertEqual(facts(record), ("huge.app", "huge.app", "h" * (64 * 1024)))
+        # From anyone else, token and all: refused, nothing changes.
+        result = self.kwin.busctl("call", destination, path, iface, "Active", "sssssi", token, "Intruder",
+                                  "intruder", "intruder", "x", "1", check=False)
         self.assertNotEqual(result.returncode, 0)
         self.kwin.activate("Other window")  # KWin's active window changes: its script reports again
         self.assertEqual(facts(collector.next_event("focus")), ("other.app", "other.app", "Other window"))
@@ -604,6 +631,65 @@ class ScriptLifetime(KWinTest):
         self.assert_clean_exit(collector)
         self.assertFalse(self.kwin.script_loaded(name))
         self.assertEqual(script_files(self.kwin), [])
+
+    def test_a_number_kwin_gives_again_is_not_run(self):
+        # KWin numbers a new script by the count of scripts it holds: with a
+        # dead collector's script at 0 and another program's at 1, unloading
+        # the first makes 1 the number KWin hands out next.
+        self.kwin.gtk("alpha.app", "Alpha window")
+        self.kwin.activate("Alpha window")
+        dead = Collector(self.kwin.env)
+        self.addCleanup(dead.kill)
+        dead.next()
+        name = own_script(self.kwin, dead)
+        self.kwin.load_script("// another program's script\n", "other-program")
+        self.addCleanup(self.kwin.call, "/Scripting", "org.kde.kwin.Scripting", "unloadScript", "s",
+                        "other-program")
+        dead.kill()
+        collector, start = self.start()
+        self.assertEqual(facts(start), ("alpha.app", "alpha.app", "Alpha window"))
+        self.assertFalse(self.kwin.script_loaded(name))
+        self.assertTrue(self.kwin.script_loaded("other-program"))
+        self.assert_clean_exit(collector)
+        self.assertEqual(script_files(self.kwin), [])
+
+    def test_a_script_left_under_this_collectors_pid_is_unloaded(self):
+        # A collector that had this pid before was killed with its script
+        # loaded: the shell that starts the collector is given the same
+        # name's script and file first, then becomes the collector.
+        shell = subprocess.Popen(["sh", "-c", 'read go; exec "$0"', COLLECTOR], env=self.kwin.env,
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(shell.wait)
+        self.addCleanup(shell.kill)
+        leftover = f"palvern-collector-{shell.pid}-1"
+        self.kwin.load_script("// a killed collector's script\n", leftover)
+        os.rename(os.path.join(self.kwin.runtime, f"test-{leftover}.js"),
+                  os.path.join(self.kwin.runtime, f"{leftover}.js"))
+        shell.stdin.write(b"go\n")
+        shell.stdin.flush()
+        collector = Collector.adopt(shell)
+        self.assertEqual(collector.next()["event"], "start")  # no error record first
+        self.assertFalse(self.kwin.script_loaded(leftover))
+        self.assertEqual(script_files(self.kwin), [own_script(self.kwin, collector)])
+        self.assert_clean_exit(collector)
+
+    def test_a_runtime_folder_others_can_write_is_not_used(self):
+        for what, mode in [("writable by all", 0o777), ("writable by its group", 0o770),
+                           ("owned by another user", 0o700)]:
+            with self.subTest(what):
+                folder = tempfile.mkdtemp(prefix="palvern-runtime-")
+                self.addCleanup(shutil.rmtree, folder, True)
+                os.chmod(folder, mode)
+                if what.startswith("owned"):
+                    os.chown(folder, 65534, 65534)
+                socket_path = os.path.join(self.kwin.runtime, SOCKET)
+                env = dict(self.kwin.env, XDG_RUNTIME_DIR=folder, WAYLAND_DISPLAY=socket_path)
+                env.pop("DISPLAY", None)
+                collector = self.collector(env)
+                self.assertEqual(collector.next(), ERROR)  # KWin was not used: no other desktop here
+                self.assertEqual(facts(collector.next()), UNKNOWN)
+                self.assertEqual(os.listdir(folder), [])
+                self.assertEqual(script_files(self.kwin), [])
 
     def test_a_collector_that_died_has_its_script_unloaded_by_the_next(self):
         dead = Collector(self.kwin.env)

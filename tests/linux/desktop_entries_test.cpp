@@ -3,6 +3,7 @@
 #include "platform/linux/desktop_entries.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -297,6 +298,27 @@ TEST(DesktopEntries, BrokenFilesAreSkipped) {
     EXPECT_EQ(index.size(), 2u);
 }
 
+TEST(DesktopEntries, OnlyRegularFilesAreOpenedWhereverALinkLeads) {
+    TempTree tree;
+    tree.write("elsewhere/real.desktop", app("Linked", "StartupWMClass=Linked\n"));
+    fs::create_directories(tree.path("sys1/applications"));
+    fs::create_symlink(tree.path("elsewhere/real.desktop"), tree.path("sys1/applications/linked.desktop"));
+    ASSERT_EQ(::mkfifo(tree.path("elsewhere/pipe").c_str(), 0600), 0);
+    fs::create_symlink(tree.path("elsewhere/pipe"), tree.path("sys1/applications/device.desktop"));
+    // Opening a device can do something (a tape rewinds, a modem hangs up):
+    // an inotify watch on the link's target tells whether it was opened.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, tree.path("elsewhere/pipe").c_str(), IN_OPEN), 0);
+
+    auto index = desktop::Index::build(tree.dirs(), {});
+    EXPECT_EQ(desktop::match(index, {.windowClass = "Linked"}, nullptr), (DesktopEntry{"linked", "Linked"}));
+    EXPECT_EQ(desktop::match(index, {.windowClass = "device"}, nullptr), std::nullopt);
+    alignas(inotify_event) char events[256];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "the link to a pipe was opened";
+    ::close(watch);
+}
+
 TEST(DesktopEntries, ReadsHostileBytesAsBytes) {
     struct Parsed {
         const char* what;
@@ -508,6 +530,21 @@ TEST_F(LiveIndexTest, FollowsChangesRemovalsAndSubfolders) {
     EXPECT_EQ(find("moved"), (DesktopEntry{"moved", "Moved in"}));
 }
 
+TEST_F(LiveIndexTest, FilesThatAreNoDesktopEntriesChangeNothing) {
+    tree.write("sys1/applications/tool.desktop", app("Tool"));
+    EXPECT_EQ(find("tool"), (DesktopEntry{"tool", "Tool"}));
+    const auto builds = live.builds();
+    // What an application's cache or an editor leaves beside the entries.
+    tree.write("sys1/applications/mimeinfo.cache", "[MIME Cache]\n");
+    tree.write("sys1/applications/tool.desktop~", app("Backup"));
+    fs::remove(tree.path("sys1/applications/mimeinfo.cache"));
+    EXPECT_EQ(find("tool"), (DesktopEntry{"tool", "Tool"}));
+    EXPECT_EQ(live.builds(), builds);
+    tree.write("sys1/applications/other.desktop", app("Other"));
+    EXPECT_EQ(find("other"), (DesktopEntry{"other", "Other"}));
+    EXPECT_EQ(live.builds(), builds + 1);
+}
+
 TEST_F(LiveIndexTest, FindsAFolderThatDidNotExistYet) {
     // Not even the data home's parent folders are there.
     desktop::LiveIndex nested({tree.path("home/.local/share/applications")}, {});
@@ -515,7 +552,7 @@ TEST_F(LiveIndexTest, FindsAFolderThatDidNotExistYet) {
     EXPECT_EQ(lookup(), std::nullopt);
     fs::create_directories(tree.path("home/.local"));
     EXPECT_EQ(lookup(), std::nullopt);
-    const auto builds = nested.builds();
+    auto builds = nested.builds();
     tree.write("home/.local/other", "");  // beside the missing path: no rebuild for it
     EXPECT_EQ(lookup(), std::nullopt);
     EXPECT_EQ(nested.builds(), builds);

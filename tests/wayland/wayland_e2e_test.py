@@ -22,7 +22,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "x11"))
-from x11_e2e_test import REFRESH, Collector, XSession  # noqa: E402
+from x11_e2e_test import COLLECTOR, DEADLINE, REFRESH, Collector, XSession  # noqa: E402
+from record_check import parse_line  # noqa: E402  (on the path x11_e2e_test gives)
 
 COMPOSITOR = os.environ.get("PALVERN_TEST_COMPOSITOR", "wayland_test_compositor")
 TOPLEVEL = os.environ.get("PALVERN_TEST_TOPLEVEL", "wayland_test_toplevel")
@@ -65,6 +66,20 @@ class CollectorTest(unittest.TestCase):
     def assert_clean_exit(self, collector):
         status, stderr = collector.finish()
         self.assertEqual((status, stderr), (0, b""))
+
+    def assert_input_ending_at_start_writes_nothing_untrue(self, env, expected, runs=10):
+        """Runs the collector `runs` times with its input at its end from the
+        outset (the host that starts it and stops it at once): each ends with
+        status 0 and writes no record but a start record with the `expected`
+        facts. The start-up wait sees the end of input and writes nothing
+        after; what it wrote before is true."""
+        for _ in range(runs):
+            proc = subprocess.run([COLLECTOR], stdin=subprocess.DEVNULL, capture_output=True, env=env,
+                                  timeout=DEADLINE)
+            self.assertEqual((proc.returncode, proc.stderr), (0, b""))
+            for line in proc.stdout.splitlines(keepends=True):
+                record = parse_line(line)
+                self.assertEqual((record.get("event"), facts(record)), ("start", expected), record)
 
     def next_without_focus(self, collector, event):
         """The next record of `event`; fails on a focus record before it."""
@@ -430,6 +445,10 @@ class StartAndFocus(SwayTest):
         _, start = self.start()
         self.assertEqual(facts(start), ("beta.term", "beta.term", "Beta window"))
         self.assertEqual((start["keys_total"], start["clicks_total"]), (0, 0))
+
+    def test_input_ending_during_start_up_writes_nothing_untrue(self):
+        self.sway.focus(self.beta)
+        self.assert_input_ending_at_start_writes_nothing_untrue(self.sway.env, ("beta.term", "beta.term", "Beta window"))
 
     def test_one_focus_record_per_application_switch_and_none_within_one(self):
         self.sway.focus(self.alpha)

@@ -48,9 +48,9 @@ def prop(name, kind, data):
 class Collector:
     """The collector as a host runs it: pipes on all three descriptors."""
 
-    def __init__(self, env):
-        self.proc = subprocess.Popen([COLLECTOR], env=env, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    def __init__(self, env, proc=None):
+        self.proc = proc or subprocess.Popen([COLLECTOR], env=env, stdin=subprocess.PIPE,
+                                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.lines = queue.Queue()
         self.stderr = b""
         self.reader = threading.Thread(target=self._read, daemon=True)
@@ -65,6 +65,11 @@ class Collector:
 
     def _read_stderr(self):
         self.stderr = self.proc.stderr.read()
+
+    @classmethod
+    def adopt(cls, proc):
+        """The collector in `proc`, a process the test started with the three pipes."""
+        return cls(None, proc)
 
     def next(self, timeout=DEADLINE):
         line = self.lines.get(timeout=timeout)
@@ -320,6 +325,20 @@ class StartAndFocus(TwoXtermsTest):
         self.assertEqual(start["window_title"], "Alpha window")
         self.assertEqual(start["url"], "")
 
+    def test_input_ending_during_start_up_writes_nothing_untrue(self):
+        # A host that starts the collector and stops it at once: the display
+        # works and the window manager keeps the active window, so the only
+        # true record is a start record for it.
+        self.x.activate(self.alpha)
+        for _ in range(10):
+            proc = subprocess.run([COLLECTOR], stdin=subprocess.DEVNULL, capture_output=True, env=self.x.env,
+                                  timeout=DEADLINE)
+            self.assertEqual((proc.returncode, proc.stderr), (0, b""))
+            for line in proc.stdout.splitlines(keepends=True):
+                record = parse_line(line)
+                self.assertEqual((record.get("event"), record["process"], record["window_title"]),
+                                 ("start", "AlphaTerm", "Alpha window"), record)
+
     def test_activating_another_process_gives_exactly_one_focus_record(self):
         self.x.activate(self.alpha)
         collector, _ = self.start()
@@ -441,8 +460,11 @@ class HostileTitles(SessionTest):
         ("invalid UTF-8", [prop("_NET_WM_NAME", "UTF8_STRING", b"ok\xff\xfe\xc3")], "Hostile", "ok\ufffd\ufffd\ufffd"),
         ("controls, quotes, NUL", [prop("_NET_WM_NAME", "UTF8_STRING", b'a\nb"c\\d\x01\x1f\x7f\x00e\r\t')],
          "Hostile", 'a\nb"c\\d\x01\x1f\x7f\x00e\r\t'),
-        ("100 KiB title", ["_NET_WM_NAME=UTF8_STRING:102400*78"], "Hostile", "x" * 102400),
-        ("8 MiB title", [f"_NET_WM_NAME=UTF8_STRING:{BIG}*7a"], "Hostile", "z" * BIG),
+        # Titles are cut at 64 KiB of UTF-8, after a whole character.
+        ("100 KiB title", ["_NET_WM_NAME=UTF8_STRING:102400*78"], "Hostile", "x" * 65536),
+        ("8 MiB title", [f"_NET_WM_NAME=UTF8_STRING:{BIG}*7a"], "Hostile", "z" * 65536),
+        ("long title of three-byte characters", ["_NET_WM_NAME=UTF8_STRING:30000*e697a5"], "Hostile", "日" * 21845),
+        ("long Latin-1 title, two bytes each in UTF-8", ["WM_NAME=STRING:70000*e9"], "Hostile", "é" * 32768),
         ("truncated COMPOUND_TEXT", [prop("WM_NAME", "COMPOUND_TEXT", b"abc\x1b$(")], "Hostile", "abc"),
         ("COMPOUND_TEXT of C1 controls", [prop("WM_NAME", "COMPOUND_TEXT", b"\x9b\x85\x1b")], "Hostile", None),
     ]
