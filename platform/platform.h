@@ -171,4 +171,38 @@ Handle stringValue(const Handle& result);
 // time costs one empty URL.
 std::optional<std::string> frontmostTabUrl(std::string_view bundleId, std::string_view appName);
 
+// ---------------------------------------------------------------------------
+// What this desktop can give: the answer to --describe, asked instead of the
+// run, never beside it.
+
+// Whether a member of the sample record can hold real values here.
+enum class Availability {
+    given,        // it can
+    never,        // not on this desktop: always "Unknown", "" or 0
+    off,          // not until the user turns a switch on (the session's
+                  // accessibility, the Accessibility permission)
+    noExtension,  // not until the desktop's extension is installed and enabled
+};
+
+struct DesktopDescription {
+    // "x11", "wlroots", "kwin", "gnome", "macos", "windows", or "none" when
+    // no window system serves (the run then starts with the error record).
+    std::string_view windowSystem = "none";
+    // `event` is always given.
+    Availability process = Availability::never;
+    Availability bundleId = Availability::never;
+    Availability idleSeconds = Availability::never;
+    Availability url = Availability::never;
+    Availability windowTitle = Availability::never;
+    Availability keysTotal = Availability::never;
+    Availability clicksTotal = Availability::never;
+};
+
+// Connects as start-up does, with the same choice and within the same
+// deadline, and says what the run would give now. Standard input is not
+// looked at: a host may ask with its input closed or at its end, and the
+// answer is the same. What connecting left in other programs goes when the
+// process ends through exitProcess.
+DesktopDescription describeDesktop();
+
 }  // namespace platform

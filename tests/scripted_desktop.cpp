@@ -206,6 +206,11 @@ std::optional<std::string> frontmostTabUrl(std::string_view bundleId, std::strin
     return current.tabUrl;
 }
 
+DesktopDescription describeDesktop() {
+    log("describeDesktop");
+    return current.description;
+}
+
 Handle stringValue(const Handle& result) {
     log("stringValue");
     if (!result->resultText) return {};

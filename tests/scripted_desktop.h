@@ -62,6 +62,8 @@ struct Desktop {
     // The desktop's own answer to the URL question; none: it asks browsers by
     // script, as macOS does.
     std::optional<std::string> tabUrl;
+    // What describeDesktop answers.
+    platform::DesktopDescription description;
 
     // What the collector did.
     std::vector<std::string> calls;

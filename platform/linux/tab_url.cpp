@@ -424,6 +424,14 @@ std::string accessibleTabUrl(std::int32_t pid, const std::optional<std::string>&
     return {};
 }
 
+SessionAccessibility sessionAccessibility() {
+    const Deadline deadline;
+    if (session && !bus::drain(session.get())) session.reset();
+    if (!session) session = openSession(deadline);
+    if (!session) return SessionAccessibility::noBus;
+    return accessibilityEnabled(deadline) ? SessionAccessibility::on : SessionAccessibility::off;
+}
+
 std::uint64_t accessibilityBusCalls() { return bus::callsMade(); }
 
 }  // namespace linux_desktop

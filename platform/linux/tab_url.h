@@ -28,6 +28,12 @@ std::string accessibleTabUrl(std::int32_t pid, const std::optional<std::string>&
 // is refused: sd-bus would start the program a unixexec: address names.
 bool acceptedBusAddress(std::string_view address);
 
+// The session's accessibility switch as the lookup finds it now: `on`;
+// `off`, also while no one keeps it (no accessibility bus has been started);
+// `noBus` without a session bus.
+enum class SessionAccessibility { on, off, noBus };
+SessionAccessibility sessionAccessibility();
+
 // D-Bus calls made since start (for measurements).
 std::uint64_t accessibilityBusCalls();
 

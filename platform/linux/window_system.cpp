@@ -2,8 +2,10 @@
 
 #include "platform/linux/gnome/gnome.h"
 #include "platform/linux/kwin/kwin.h"
+#include "platform/linux/tab_url.h"
 #include "platform/linux/wayland/wayland.h"
 #include "platform/linux/x11/x11.h"
+#include "platform/posix/standard_input.h"
 
 namespace ws {
 namespace {
@@ -47,3 +49,22 @@ void dropSnapshot() {
 }
 
 }  // namespace ws
+
+namespace platform {
+
+// The choice start-up makes, made the same way; a URL needs the session's
+// accessibility on besides.
+DesktopDescription describeDesktop() {
+    posix::leaveInputAlone();
+    DesktopDescription description = ws::windowSystem().describe();
+    if (description.url == Availability::given) {
+        switch (linux_desktop::sessionAccessibility()) {
+            case linux_desktop::SessionAccessibility::on: break;
+            case linux_desktop::SessionAccessibility::off: description.url = Availability::off; break;
+            case linux_desktop::SessionAccessibility::noBus: description.url = Availability::never; break;
+        }
+    }
+    return description;
+}
+
+}  // namespace platform

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace ws {
 
 // Input counted since the collector started.
@@ -69,6 +71,10 @@ struct WindowSystem {
     // After the connection was lost: one attempt to connect again, silent,
     // which holds the main loop up for a few tens of milliseconds at most.
     void (*reconnectIfLost)();
+    // What it gives, as connected at start (--describe): its name and each
+    // member's availability; `url` is given when the browser's window can be
+    // told, and whether the session's accessibility is on is asked apart.
+    platform::DesktopDescription (*describe)();
 };
 
 // The window system that serves this session, chosen at the first call.

@@ -26,6 +26,21 @@ bool hasType(CFTypeRef object, CFTypeID type) {
 
 bool accessibilityTrusted() { return AXIsProcessTrusted(); }
 
+// Every member is real on macOS; window titles once the Accessibility
+// permission is granted. (Whether a browser may be asked for its URL cannot
+// be found out without the Automation prompt, so `url` counts as given.)
+DesktopDescription describeDesktop() {
+    const Availability titles = AXIsProcessTrusted() ? Availability::given : Availability::off;
+    return {.windowSystem = "macos",
+            .process = Availability::given,
+            .bundleId = Availability::given,
+            .idleSeconds = Availability::given,
+            .url = Availability::given,
+            .windowTitle = titles,
+            .keysTotal = Availability::given,
+            .clicksTotal = Availability::given};
+}
+
 // The timeout holds for reads through this element. An application that does
 // not answer fails its first such read within the timeout, and no window
 // element is read from it then. Setting the timeout fails only for an element

@@ -19,4 +19,10 @@ bool waitUnlessInputEnds(int fd, short events, int timeoutMs);
 // for it) is not true of the desktop.
 bool inputEnded();
 
+// From now on the waits above watch only their own descriptor: standard
+// input is neither read nor looked at, and its end changes nothing. For an
+// answer that does not depend on the host's input (--describe), which a host
+// may ask with its input closed or at its end.
+void leaveInputAlone();
+
 }  // namespace posix

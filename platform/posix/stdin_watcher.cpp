@@ -62,6 +62,7 @@ const bool standardDescriptorsOpen = [] {
 std::atomic<platform::ReadabilityHandler> installed{nullptr};
 std::atomic<bool> endSeen{false};
 std::atomic<bool> watching{false};
+std::atomic<bool> inputLeftAlone{false};
 
 // Waits until `fd` has data or its end to read, or the wait fails. False only
 // when a signal cut the wait short.
@@ -122,6 +123,8 @@ bool waitReadableUnlessInputEnds(int fd, int timeoutMs) { return waitUnlessInput
 
 bool inputEnded() { return endSeen.load(); }
 
+void leaveInputAlone() { inputLeftAlone.store(true); }
+
 bool waitUnlessInputEnds(int fd, short events, int timeoutMs) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -134,7 +137,7 @@ bool waitUnlessInputEnds(int fd, short events, int timeoutMs) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left < 0) return false;
         pollfd fds[2] = {{fd, events, 0}, {STDIN_FILENO, POLLIN, 0}};
-        int ready = poll(fds, 2, static_cast<int>(left) + 1);
+        int ready = poll(fds, inputLeftAlone.load() ? 1 : 2, static_cast<int>(left) + 1);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return false;
         if (fds[0].revents) return true;

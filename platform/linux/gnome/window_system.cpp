@@ -12,6 +12,20 @@ bool reportsActiveWindow() { return extensionAnsweredAtStart(); }
 
 ws::InputTotals inputTotals() { return {}; }
 
+// The window facts come from the extension; the idle time from Mutter.
+platform::DesktopDescription describe() {
+    using platform::Availability;
+    const Availability window = extensionAnsweredAtStart() ? Availability::given : Availability::noExtension;
+    const Session* s = session();
+    const bool monitor = s && s->monitor == Session::Answer::yes;
+    return {.windowSystem = "gnome",
+            .process = window,
+            .bundleId = window,
+            .idleSeconds = monitor ? Availability::given : Availability::never,
+            .url = window,
+            .windowTitle = window};
+}
+
 }  // namespace
 
 const ws::WindowSystem windowSystem = {
@@ -24,6 +38,7 @@ const ws::WindowSystem windowSystem = {
     .windowTitle = windowTitle,
     .inputTotals = inputTotals,
     .reconnectIfLost = reconnectIfLost,
+    .describe = describe,
 };
 
 }  // namespace gnome

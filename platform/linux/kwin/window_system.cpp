@@ -89,6 +89,17 @@ bool reportsActiveWindow() { return true; }
 
 ws::InputTotals inputTotals() { return {}; }
 
+// The idle time comes from KWin's Wayland connection.
+platform::DesktopDescription describe() {
+    using platform::Availability;
+    return {.windowSystem = "kwin",
+            .process = Availability::given,
+            .bundleId = Availability::given,
+            .idleSeconds = wayland::offersIdle() ? Availability::given : Availability::never,
+            .url = Availability::given,
+            .windowTitle = Availability::given};
+}
+
 }  // namespace
 
 bool takeActiveWindowChange() {
@@ -139,6 +150,7 @@ const ws::WindowSystem windowSystem = {
     .windowTitle = windowTitle,
     .inputTotals = inputTotals,
     .reconnectIfLost = reconnect,
+    .describe = describe,
 };
 
 }  // namespace kwin

@@ -55,6 +55,11 @@ void bindIdle(Session& session) {
     }
 }
 
+bool offersIdle() {
+    Session* s = session();
+    return s && (s->idle.notification || s->idle.kdeTimeout);
+}
+
 double idleSeconds() {
     Session* s = session();
     if (!s || !s->idle.idledAt) return 0;

@@ -114,6 +114,7 @@ std::optional<std::string> windowTitle(std::uint64_t window);
 // idle.cpp
 void bindIdle(Session& session);
 double idleSeconds();
+bool offersIdle();  // the connection has an idle notification
 
 extern const ws::WindowSystem windowSystem;
 

@@ -12,6 +12,16 @@ bool reportsActiveWindow() { return true; }
 
 ws::InputTotals inputTotals() { return {}; }
 
+platform::DesktopDescription describe() {
+    using platform::Availability;
+    return {.windowSystem = "wlroots",
+            .process = Availability::given,
+            .bundleId = Availability::given,
+            .idleSeconds = offersIdle() ? Availability::given : Availability::never,
+            .url = Availability::given,
+            .windowTitle = Availability::given};
+}
+
 }  // namespace
 
 const ws::WindowSystem windowSystem = {
@@ -24,6 +34,7 @@ const ws::WindowSystem windowSystem = {
     .windowTitle = windowTitle,
     .inputTotals = inputTotals,
     .reconnectIfLost = reconnectIfLost,
+    .describe = describe,
 };
 
 }  // namespace wayland
