@@ -13,7 +13,9 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from record_check import SCHEMA_PATH, parse_line  # noqa: E402
+from record_check import DESCRIBE_SCHEMA_PATH, SCHEMA_PATH, parse_line  # noqa: E402
+
+LICENSE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "LICENSE")
 
 BUILD_DIR = os.environ["PALVERN_BUILD_DIR"]
 CPACK = os.environ.get("PALVERN_CPACK", "cpack")
@@ -21,7 +23,9 @@ COLLECTOR = os.environ["PALVERN_COLLECTOR"]
 FILES = {
     "./usr/bin/PalvernCollector": "-rwxr-xr-x",
     "./usr/share/palvern-collector/records.schema.json": "-rw-r--r--",
+    "./usr/share/palvern-collector/describe.schema.json": "-rw-r--r--",
     "./usr/share/doc/palvern-collector/README.md": "-rw-r--r--",
+    "./usr/share/doc/palvern-collector/copyright": "-rw-r--r--",
     "./usr/share/palvern-collector/gnome-extension/install.sh": "-rwxr-xr-x",
     "./usr/share/palvern-collector/gnome-extension/focus.js": "-rw-r--r--",
     "./usr/share/palvern-collector/gnome-extension/shell-43/extension.js": "-rw-r--r--",
@@ -94,9 +98,26 @@ class Package(unittest.TestCase):
             self.assertEqual((proc.returncode, proc.stderr), (0, b""))
             first = proc.stdout.splitlines(keepends=True)[0]
             self.assertIn("error", parse_line(first))
-            with open(os.path.join(root, "usr/share/palvern-collector/records.schema.json"), "rb") as a, \
-                    open(SCHEMA_PATH, "rb") as b:
-                self.assertEqual(a.read(), b.read())
+            for name, source in [("records.schema.json", SCHEMA_PATH), ("describe.schema.json", DESCRIBE_SCHEMA_PATH)]:
+                with open(os.path.join(root, "usr/share/palvern-collector", name), "rb") as a, \
+                        open(source, "rb") as b:
+                    self.assertEqual(a.read(), b.read())
+
+    def test_copyright_names_the_licence_with_its_whole_text(self):
+        with tempfile.TemporaryDirectory(prefix="palvern-unpacked-") as root:
+            run("dpkg-deb", "-x", self.deb, root)
+            with open(os.path.join(root, "usr/share/doc/palvern-collector/copyright"), encoding="utf-8") as f:
+                copyright = f.read()
+        with open(LICENSE, encoding="utf-8") as f:
+            license = f.read()
+        self.assertIn("Copyright (c) 2026 PalvernCollector developers", license)
+        self.assertTrue(copyright.startswith(
+            "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"))
+        self.assertIn("Files: *\nCopyright: 2026 PalvernCollector developers\nLicense: Expat\n", copyright)
+        # The licence's paragraphs, each line indented by one space, a lone "." between paragraphs.
+        terms = license[license.index("Permission is hereby granted"):].strip()
+        folded = "\n".join(" " + line if line else " ." for line in terms.split("\n"))
+        self.assertTrue(copyright.endswith("License: Expat\n" + folded + "\n"), copyright)
 
 
 if __name__ == "__main__":
