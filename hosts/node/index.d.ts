@@ -59,7 +59,12 @@ export class CollectorError extends Error {
 }
 
 export interface SpawnOptions {
-  /** The executable; looked up on PATH when it has no slash. Default "PalvernCollector". */
+  /**
+   * The executable; looked up on PATH when it has no slash. Default: the one
+   * this package carries for process.platform and process.arch
+   * (bin/linux-x64/PalvernCollector; from app.asar.unpacked inside an
+   * Electron app), else "PalvernCollector" from PATH.
+   */
   path?: string;
   /** Its environment. Default process.env. */
   env?: NodeJS.ProcessEnv;
@@ -105,3 +110,39 @@ export function spawnCollector(options?: SpawnOptions): Collector;
 
 /** The record a line (without its line feed) holds, or null when it holds none. */
 export function parseRecord(line: string): CollectorRecord | null;
+
+/**
+ * Whether a member of the sample record can hold real values on this desktop:
+ * - true: it can;
+ * - false: never here (always "Unknown", "" or 0), such as keys_total on Wayland;
+ * - "off": not until the user turns a switch on (the session's accessibility
+ *   for url on Linux, the Accessibility permission for window_title on macOS);
+ * - "no-extension": not until the desktop's extension is installed and enabled (GNOME).
+ * Treat any other value (from a newer collector) as "not now".
+ */
+export type Availability = boolean | "off" | "no-extension";
+
+/** The window system a run would report from; "none": nothing (the run starts with the error record). */
+export type WindowSystem = "x11" | "wlroots" | "kwin" | "gnome" | "macos" | "windows" | "none";
+
+/** The collector's answer to --describe. Frozen. */
+export interface Description {
+  /** As PalvernCollector --version gives it, such as "0.1.0". */
+  readonly version: string;
+  readonly window_system: WindowSystem;
+  /** Each member of the sample record; event is always true. */
+  readonly members: { readonly [Member in keyof Sample]: Availability };
+}
+
+export interface DescribeOptions extends SpawnOptions {
+  /** Milliseconds to wait for the answer before the collector is killed. Default 10000. */
+  timeout?: number;
+}
+
+/**
+ * Runs the collector with --describe: it makes the same choice of window
+ * system as a run, reads no input and ends by itself. Rejects with a
+ * CollectorError: "missing", "exited" (a status other than 0, or killed after
+ * the timeout) or "not-a-record" (its output, in `line`, is not a description).
+ */
+export function describe(options?: DescribeOptions): Promise<Description>;

@@ -6,7 +6,10 @@
 // some) and to iterators (which throw it from next()).
 import { spawn } from "node:child_process";
 import { EventEmitter } from "node:events";
+import { existsSync } from "node:fs";
+import { dirname, join } from "node:path";
 import { StringDecoder } from "node:string_decoder";
+import { fileURLToPath } from "node:url";
 
 const SAMPLE_MEMBERS = ["event", "process", "bundle_id", "idle_seconds", "url",
   "window_title", "keys_total", "clicks_total"];
@@ -188,7 +191,98 @@ class Collector extends EventEmitter {
   }
 }
 
-// Starts the collector at `path` (looked up on PATH when it has no slash).
-export function spawnCollector({ path = "PalvernCollector", env } = {}) {
+// The executable this package carries for this platform and architecture
+// (bin/linux-x64/PalvernCollector, bin/win32-x64/PalvernCollector.exe), or
+// else PalvernCollector from PATH. Inside an Electron app's archive a file can
+// be read but not run: asarUnpack puts the folder beside the archive, in
+// app.asar.unpacked, and it is run from there.
+function defaultExecutable() {
+  const name = process.platform === "win32" ? "PalvernCollector.exe" : "PalvernCollector";
+  const here = dirname(fileURLToPath(import.meta.url));
+  const carried = join(here, "bin", `${process.platform}-${process.arch}`, name)
+    .replace(/([\\/])app\.asar([\\/])/, "$1app.asar.unpacked$2");
+  return existsSync(carried) ? carried : "PalvernCollector";
+}
+
+// Starts the collector at `path` (looked up on PATH when it has no slash);
+// without one, the executable this package carries, else PalvernCollector
+// from PATH.
+export function spawnCollector({ path = defaultExecutable(), env } = {}) {
   return new Collector(path, env);
+}
+
+// ---------------------------------------------------------------------------
+// What the collector can give on this desktop: its answer to --describe.
+
+const AVAILABILITY_TYPES = new Set(["boolean", "string"]);
+// The collector answers within its start deadline (a few seconds at most,
+// whatever the desktop does); one that has not after this long is killed.
+const DESCRIBE_TIMEOUT_MS = 10_000;
+
+// The description a line holds (frozen), or null. Any text is taken as a
+// member's value (true, false, "off", "no-extension" today), so that a
+// collector with a new value still answers.
+function parseDescription(text) {
+  if (!text.endsWith("\n") || text.indexOf("\n") !== text.length - 1) return null;
+  let value;
+  try {
+    value = JSON.parse(text);
+  } catch {
+    return null;
+  }
+  const isObject = (v) => v !== null && typeof v === "object" && !Array.isArray(v);
+  if (!isObject(value) || typeof value.version !== "string" || typeof value.window_system !== "string" ||
+      !isObject(value.members)) {
+    return null;
+  }
+  const members = Object.keys(value.members);
+  const whole = members.length === SAMPLE_MEMBERS.length &&
+    SAMPLE_MEMBERS.every((key) => AVAILABILITY_TYPES.has(typeof value.members[key]));
+  if (!whole) return null;
+  return Object.freeze({
+    version: value.version,
+    window_system: value.window_system,
+    members: Object.freeze({ ...value.members }),
+  });
+}
+
+// Runs the collector with --describe (it reads no input and ends by itself);
+// resolves with the description, or rejects with a CollectorError: "missing",
+// "exited" (any status but 0, or killed after `timeout` ms) or "not-a-record"
+// (its output, in `line`, is not a description).
+export function describe({ path = defaultExecutable(), env, timeout = DESCRIBE_TIMEOUT_MS } = {}) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(path, ["--describe"], { stdio: ["ignore", "pipe", "ignore"], env });
+    const decoder = new StringDecoder("utf8");
+    let output = "";
+    let startError = null;
+    const timer = setTimeout(() => child.kill("SIGKILL"), timeout);
+    child.stdout.on("error", () => {});
+    child.stdout.on("data", (chunk) => { output += decoder.write(chunk); });
+    child.on("error", (error) => {
+      if (child.pid === undefined) startError = error;  // else a failed kill
+    });
+    child.on("close", (status, signal) => {
+      clearTimeout(timer);
+      output += decoder.end();
+      if (startError) {
+        reject(new CollectorError("missing",
+          `PalvernCollector could not be started from ${path}: ${startError.message}`,
+          { path, code: startError.code, cause: startError }));
+      } else if (status !== 0) {
+        const how = signal ? `was ended by ${signal}` : `exited with status ${status}`;
+        reject(new CollectorError("exited", `PalvernCollector (${path}) ${how} when asked to describe`,
+          { path, status, signal }));
+      } else {
+        const description = parseDescription(output);
+        if (description) {
+          resolve(description);
+        } else {
+          reject(new CollectorError("not-a-record",
+            `PalvernCollector (${path}) answered --describe with what is not a description: ${shown(output)}`,
+            { path, line: output }));
+        }
+      }
+    });
+  });
 }

@@ -6,6 +6,9 @@ as frozen dataclasses.
             ...
 
 ``AsyncCollector`` is the same for asyncio (``async with``, ``async for``).
+Without a path, both run the executable this package carries (a platform
+wheel's), else ``PalvernCollector`` from PATH. ``describe()`` asks the
+collector what it can give on this desktop.
 What can go wrong is a ``CollectorError``: ``CollectorMissing`` (the executable
 could not be started), ``CollectorExited`` (it ended before ``stop()``) and
 ``NotARecord`` (it wrote a line that is not a record; reading can go on).
@@ -15,15 +18,18 @@ from __future__ import annotations
 
 import asyncio
 import json
+import os
 import signal as _signal
 import subprocess
 import threading
 from dataclasses import dataclass, fields
+from types import MappingProxyType
 from typing import IO, Any, Literal, Mapping, Optional, Union, cast
 
 __all__ = [
-    "AccessibilityError", "AsyncCollector", "Collector", "CollectorError", "CollectorExited",
-    "CollectorMissing", "NotARecord", "Record", "Sample", "SampleEvent", "parse_record",
+    "AccessibilityError", "AsyncCollector", "Availability", "Collector", "CollectorError",
+    "CollectorExited", "CollectorMissing", "Description", "NotARecord", "Record", "Sample",
+    "SampleEvent", "describe", "parse_record",
 ]
 
 SampleEvent = Literal["start", "focus", "refresh"]
@@ -124,6 +130,16 @@ def _record(path: str, line: bytes) -> Record:
     return record
 
 
+def _executable(path: Optional[str]) -> str:
+    """`path`; without one, the executable a platform wheel puts beside this
+    module (bin/PalvernCollector), else PalvernCollector from PATH."""
+    if path is not None:
+        return path
+    name = "PalvernCollector.exe" if os.name == "nt" else "PalvernCollector"
+    carried = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bin", name)
+    return carried if os.path.isfile(carried) else "PalvernCollector"
+
+
 def _missing(path: str, error: OSError) -> CollectorMissing:
     return CollectorMissing(
         f"PalvernCollector could not be started from {path}: {error.strerror or error}", path)
@@ -147,10 +163,10 @@ class Collector:
     next call goes on reading. stop() from another thread ends the iteration.
     """
 
-    def __init__(self, path: str = "PalvernCollector", *,
+    def __init__(self, path: Optional[str] = None, *,
                  env: Optional[Mapping[str, str]] = None,
                  stop_timeout: float = STOP_TIMEOUT) -> None:
-        self.path = path
+        self.path = path = _executable(path)
         self.status: Optional[int] = None
         self.signal: Optional[str] = None
         self._stop_timeout = stop_timeout
@@ -222,10 +238,10 @@ class AsyncCollector:
     record in c``, or ``c = await AsyncCollector(path).start()`` and ``await
     c.stop()``. The same records and errors as Collector."""
 
-    def __init__(self, path: str = "PalvernCollector", *,
+    def __init__(self, path: Optional[str] = None, *,
                  env: Optional[Mapping[str, str]] = None,
                  stop_timeout: float = STOP_TIMEOUT) -> None:
-        self.path = path
+        self.path = path = _executable(path)
         self.status: Optional[int] = None
         self.signal: Optional[str] = None
         self._env = env
@@ -304,3 +320,81 @@ class AsyncCollector:
             self._proc.kill()
             returncode = await self._proc.wait()
         self.status, self.signal = _status_and_signal(returncode)
+
+
+# ---------------------------------------------------------------------------
+# What the collector can give on this desktop: its answer to --describe.
+
+Availability = Union[bool, str]
+"""True: the member can hold real values here; False: never here (always
+"Unknown", "" or 0); "off": not until the user turns a switch on (the
+session's accessibility for url on Linux, the Accessibility permission for
+window_title on macOS); "no-extension": not until the desktop's extension is
+installed and enabled (GNOME). Any other text (from a newer collector) means
+"not now"."""
+
+# The collector answers within its start deadline (a few seconds at most,
+# whatever the desktop does); one that has not after this long is killed.
+DESCRIBE_TIMEOUT = 10.0
+
+
+@dataclass(frozen=True)
+class Description:
+    """The collector's answer to --describe: its version (``"0.1.0"``), the
+    window system a run would report from (``"x11"``, ``"wlroots"``,
+    ``"kwin"``, ``"gnome"``, ``"macos"``, ``"windows"``, or ``"none"``: the
+    run starts with the error record), and each member of the sample record's
+    Availability (``event`` is always True), read-only."""
+
+    version: str
+    window_system: str
+    members: Mapping[str, Availability]
+
+
+def _parse_description(output: bytes) -> Optional[Description]:
+    if not output.endswith(b"\n") or output.count(b"\n") != 1:
+        return None
+    try:
+        value = json.loads(output.decode("utf-8"))
+    except ValueError:
+        return None
+    if not isinstance(value, dict) or value.keys() != {"version", "window_system", "members"}:
+        return None
+    members = value["members"]
+    if type(value["version"]) is not str or type(value["window_system"]) is not str:
+        return None
+    if not isinstance(members, dict) or members.keys() != _MEMBERS:
+        return None
+    if not all(type(available) in (bool, str) for available in members.values()):
+        return None
+    return Description(value["version"], value["window_system"], MappingProxyType(members))
+
+
+def describe(path: Optional[str] = None, *, env: Optional[Mapping[str, str]] = None,
+             timeout: float = DESCRIBE_TIMEOUT) -> Description:
+    """Runs the collector with --describe: it makes the same choice of window
+    system as a run, reads no input and ends by itself. Raises
+    CollectorMissing, CollectorExited (a status other than 0, or killed after
+    `timeout` seconds) or NotARecord (its output, in ``line``, is not a
+    description)."""
+    path = _executable(path)
+    try:
+        proc = subprocess.Popen([path, "--describe"], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    except OSError as error:
+        raise _missing(path, error) from error
+    with proc:
+        try:
+            output, _ = proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            output, _ = proc.communicate()
+    if proc.returncode != 0:
+        exited = CollectorExited(path, *_status_and_signal(proc.returncode))
+        how = f"was ended by {exited.signal}" if exited.signal else f"exited with status {exited.status}"
+        exited.args = (f"PalvernCollector ({path}) {how} when asked to describe",)
+        raise exited
+    description = _parse_description(output)
+    if description is None:
+        raise NotARecord(path, output)
+    return description
