@@ -12,6 +12,9 @@ packages=(
   libgtest-dev python3 python3-jsonschema xvfb openbox xterm xdotool x11-utils xfonts-base
   # tests of the host libraries and of the Debian package (dpkg-shlibdeps)
   nodejs dpkg-dev
+  # the host packages (scripts/pack-hosts.sh) and their tests: a wheel built
+  # offline, installed into a new virtual environment
+  python3-pip python3-setuptools python3-wheel python3-venv
   # tests of Wayland sessions: a compositor, a terminal, input
   sway foot wtype util-linux
   # tests of KDE Plasma sessions: KWin on Wayland, GTK windows from Python
@@ -25,6 +28,10 @@ packages=(
   # fuzzing (clang with its libFuzzer runtime)
   clang libclang-rt-14-dev
 )
+
+# npm comes with Node.js from other sources than Debian (whose nodejs then
+# conflicts with Debian's npm package): only asked for when there is none.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -23,12 +23,11 @@ import signal as _signal
 import subprocess
 import threading
 from dataclasses import dataclass, fields
-from types import MappingProxyType
 from typing import IO, Any, Literal, Mapping, Optional, Union, cast
 
 __all__ = [
     "AccessibilityError", "AsyncCollector", "Availability", "Collector", "CollectorError",
-    "CollectorExited", "CollectorMissing", "Description", "NotARecord", "Record", "Sample",
+    "CollectorExited", "CollectorMissing", "Description", "Members", "NotARecord", "Record", "Sample",
     "SampleEvent", "describe", "parse_record",
 ]
 
@@ -339,16 +338,30 @@ DESCRIBE_TIMEOUT = 10.0
 
 
 @dataclass(frozen=True)
+class Members:
+    """Each member of the sample record and its Availability; ``event`` is always True."""
+
+    event: Availability
+    process: Availability
+    bundle_id: Availability
+    idle_seconds: Availability
+    url: Availability
+    window_title: Availability
+    keys_total: Availability
+    clicks_total: Availability
+
+
+@dataclass(frozen=True)
 class Description:
     """The collector's answer to --describe: its version (``"0.1.0"``), the
     window system a run would report from (``"x11"``, ``"wlroots"``,
     ``"kwin"``, ``"gnome"``, ``"macos"``, ``"windows"``, or ``"none"``: the
-    run starts with the error record), and each member of the sample record's
-    Availability (``event`` is always True), read-only."""
+    run starts with the error record), and what each member of the sample
+    record can hold there."""
 
     version: str
     window_system: str
-    members: Mapping[str, Availability]
+    members: Members
 
 
 def _parse_description(output: bytes) -> Optional[Description]:
@@ -367,7 +380,7 @@ def _parse_description(output: bytes) -> Optional[Description]:
         return None
     if not all(type(available) in (bool, str) for available in members.values()):
         return None
-    return Description(value["version"], value["window_system"], MappingProxyType(members))
+    return Description(value["version"], value["window_system"], Members(**members))
 
 
 def describe(path: Optional[str] = None, *, env: Optional[Mapping[str, str]] = None,

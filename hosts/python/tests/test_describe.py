@@ -3,6 +3,7 @@ display and against stand-in programs; and where the library finds the
 executable when the host names none: the one a platform wheel carries
 beside the module, else PATH."""
 
+import dataclasses
 import importlib.util
 import json
 import os
@@ -14,7 +15,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import palvern_collector  # noqa: E402
 from palvern_collector import (  # noqa: E402
-    CollectorExited, CollectorMissing, Description, NotARecord, describe)
+    CollectorExited, CollectorMissing, Description, Members, NotARecord, describe)
 
 COLLECTOR = os.environ.get("PALVERN_COLLECTOR", "PalvernCollector")
 NO_DISPLAY = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
@@ -54,15 +55,17 @@ class Describe(Scratch):
     def test_the_real_collector_without_a_display_gives_nothing(self):
         description = describe(COLLECTOR, env=NO_DISPLAY)
         self.assertRegex(description.version, r"^\d+\.\d+\.\d+$")
-        self.assertEqual(description, Description(description.version, "none", NOTHING["members"]))
-        with self.assertRaises(TypeError):
-            description.members["url"] = True  # read-only
+        self.assertEqual(description, Description(description.version, "none", Members(**NOTHING["members"])))
+        self.assertEqual(dataclasses.asdict(description), {**NOTHING, "version": description.version})
+        with self.assertRaises(dataclasses.FrozenInstanceError):
+            description.members.url = True
 
     def test_values_and_window_systems_a_newer_collector_may_give_are_taken(self):
         newer = {"version": "9.0.0", "window_system": "haiku",
                  "members": {**NOTHING["members"], "url": "needs-consent", "process": True}}
         path = self.script(os.path.join(self.scratch, "newer"), f"echo '{json.dumps(newer)}'")
-        self.assertEqual(describe(path), Description(**newer))
+        self.assertEqual(describe(path), Description(newer["version"], newer["window_system"],
+                                                     Members(**newer["members"])))
 
     def test_failures(self):
         line = json.dumps(NOTHING).encode() + b"\n"
