@@ -122,7 +122,10 @@ export function parseRecord(line: string): CollectorRecord | null;
  */
 export type Availability = boolean | "off" | "no-extension";
 
-/** The window system a run would report from; "none": nothing (the run starts with the error record). */
+/**
+ * The window system a run would report from; "none": nothing (the run then
+ * starts with the error record).
+ */
 export type WindowSystem = "x11" | "wlroots" | "kwin" | "gnome" | "macos" | "windows" | "none";
 
 /** The collector's answer to --describe. Frozen. */

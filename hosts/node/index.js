@@ -231,8 +231,8 @@ function parseDescription(text) {
     return null;
   }
   const isObject = (v) => v !== null && typeof v === "object" && !Array.isArray(v);
-  if (!isObject(value) || typeof value.version !== "string" || typeof value.window_system !== "string" ||
-      !isObject(value.members)) {
+  if (!isObject(value) || typeof value.version !== "string" ||
+      typeof value.window_system !== "string" || !isObject(value.members)) {
     return null;
   }
   const members = Object.keys(value.members);
@@ -271,16 +271,15 @@ export function describe({ path = defaultExecutable(), env, timeout = DESCRIBE_T
           { path, code: startError.code, cause: startError }));
       } else if (status !== 0) {
         const how = signal ? `was ended by ${signal}` : `exited with status ${status}`;
-        reject(new CollectorError("exited", `PalvernCollector (${path}) ${how} when asked to describe`,
-          { path, status, signal }));
+        reject(new CollectorError("exited",
+          `PalvernCollector (${path}) ${how} when asked to describe`, { path, status, signal }));
       } else {
         const description = parseDescription(output);
         if (description) {
           resolve(description);
         } else {
-          reject(new CollectorError("not-a-record",
-            `PalvernCollector (${path}) answered --describe with what is not a description: ${shown(output)}`,
-            { path, line: output }));
+          reject(new CollectorError("not-a-record", `PalvernCollector (${path}) answered ` +
+            `--describe with what is not a description: ${shown(output)}`, { path, line: output }));
         }
       }
     });

@@ -27,8 +27,8 @@ from typing import IO, Any, Literal, Mapping, Optional, Union, cast
 
 __all__ = [
     "AccessibilityError", "AsyncCollector", "Availability", "Collector", "CollectorError",
-    "CollectorExited", "CollectorMissing", "Description", "Members", "NotARecord", "Record", "Sample",
-    "SampleEvent", "describe", "parse_record",
+    "CollectorExited", "CollectorMissing", "Description", "Members", "NotARecord", "Record",
+    "Sample", "SampleEvent", "describe", "parse_record",
 ]
 
 SampleEvent = Literal["start", "focus", "refresh"]
@@ -403,8 +403,9 @@ def describe(path: Optional[str] = None, *, env: Optional[Mapping[str, str]] = N
             proc.kill()
             output, _ = proc.communicate()
     if proc.returncode != 0:
-        exited = CollectorExited(path, *_status_and_signal(proc.returncode))
-        how = f"was ended by {exited.signal}" if exited.signal else f"exited with status {exited.status}"
+        status, signal = _status_and_signal(proc.returncode)
+        exited = CollectorExited(path, status, signal)
+        how = f"was ended by {signal}" if signal else f"exited with status {status}"
         exited.args = (f"PalvernCollector ({path}) {how} when asked to describe",)
         raise exited
     description = _parse_description(output)
