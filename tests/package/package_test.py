@@ -2,7 +2,8 @@
 the executable in it running as a host runs it.
 
 Environment: PALVERN_BUILD_DIR (the configured and built tree), PALVERN_CPACK,
-PALVERN_COLLECTOR (the executable the package was made from).
+PALVERN_COLLECTOR (the executable the package was made from), PALVERN_VERSION
+(the project's version).
 """
 
 import os
@@ -20,6 +21,7 @@ LICENSE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "
 BUILD_DIR = os.environ["PALVERN_BUILD_DIR"]
 CPACK = os.environ.get("PALVERN_CPACK", "cpack")
 COLLECTOR = os.environ["PALVERN_COLLECTOR"]
+VERSION = os.environ["PALVERN_VERSION"]
 FILES = {
     "./usr/bin/PalvernCollector": "-rwxr-xr-x",
     "./usr/share/palvern-collector/records.schema.json": "-rw-r--r--",
@@ -72,9 +74,9 @@ class Package(unittest.TestCase):
 
     def test_name_and_control_fields(self):
         arch = run("dpkg", "--print-architecture").strip()
-        self.assertRegex(os.path.basename(self.deb), rf"^palvern-collector_[0-9.]+_{arch}\.deb$")
-        self.assertEqual(run("dpkg-deb", "-f", self.deb, "Package", "Architecture").splitlines(),
-                         ["Package: palvern-collector", f"Architecture: {arch}"])
+        self.assertEqual(os.path.basename(self.deb), f"palvern-collector_{VERSION}_{arch}.deb")
+        self.assertEqual(run("dpkg-deb", "-f", self.deb, "Package", "Version", "Architecture").splitlines(),
+                         ["Package: palvern-collector", f"Version: {VERSION}", f"Architecture: {arch}"])
 
     def test_files(self):
         listing = [line.split() for line in run("dpkg-deb", "-c", self.deb).splitlines()]
@@ -92,12 +94,17 @@ class Package(unittest.TestCase):
             run("dpkg-deb", "-x", self.deb, root)
             env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
             env["WAYLAND_DISPLAY"] = "palvern-no-compositor"
-            # Standard input at its end from the start: it exits 0 at once.
-            proc = subprocess.run([os.path.join(root, "usr/bin/PalvernCollector")],
-                                  stdin=subprocess.DEVNULL, capture_output=True, env=env, timeout=30)
+            executable = os.path.join(root, "usr/bin/PalvernCollector")
+            proc = subprocess.run([executable, "--version"], capture_output=True, env=env, timeout=30)
+            self.assertEqual((proc.returncode, proc.stdout, proc.stderr),
+                             (0, f"PalvernCollector {VERSION}\n".encode(), b""))
+            # Standard input at its end from the start: it exits 0 at once,
+            # with the records it wrote before it saw the end, if any.
+            proc = subprocess.run([executable], stdin=subprocess.DEVNULL, capture_output=True, env=env,
+                                  timeout=30)
             self.assertEqual((proc.returncode, proc.stderr), (0, b""))
-            first = proc.stdout.splitlines(keepends=True)[0]
-            self.assertIn("error", parse_line(first))
+            records = [parse_line(line) for line in proc.stdout.splitlines(keepends=True)]
+            self.assertIn([record.get("event", "error") for record in records], ([], ["error"], ["error", "start"]))
             for name, source in [("records.schema.json", SCHEMA_PATH), ("describe.schema.json", DESCRIBE_SCHEMA_PATH)]:
                 with open(os.path.join(root, "usr/share/palvern-collector", name), "rb") as a, \
                         open(source, "rb") as b:
