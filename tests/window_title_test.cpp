@@ -105,7 +105,9 @@ INSTANTIATE_TEST_SUITE_P(
         TitleCase{"longTitleCutAtACharactersEnd", {focusedIs1}, titled(repeat("\xc3\xa9", 40000)), {},
                   repeat("\xc3\xa9", 32768), {focused, title1}},
         TitleCase{"longTitleCutBeforeACharacterThatWouldCross", {listed}, {},
-                  titled("a" + repeat("\xf0\x9f\x98\x80", 20000)), "a" + repeat("\xf0\x9f\x98\x80", 16383),
+                  // append, not "a" + ...: GCC 12 sees a false overlap in the latter at -O3 (-Wrestrict)
+                  titled(std::string("a").append(repeat("\xf0\x9f\x98\x80", 20000))),
+                  std::string("a").append(repeat("\xf0\x9f\x98\x80", 16383)),
                   {focused, windows, title2}},
         TitleCase{"illFormedBytesCountAsTheirReplacement", {focusedIs1}, titled(std::string(30000, '\xff')), {},
                   repeat("\xef\xbf\xbd", 21845), {focused, title1}}),
