@@ -6,9 +6,10 @@ export type SampleEvent = "start" | "focus" | "refresh";
 
 /**
  * A sample record: always these eight members, in this order on the line.
- * The three counts are non-negative integers. The totals are unsigned 64-bit
- * in the collector; a JavaScript number holds them exactly up to
- * Number.MAX_SAFE_INTEGER (2^53 − 1).
+ * The three counts are non-negative integers, written as plain digits:
+ * `idle_seconds` up to 2^63 − 1, the totals (unsigned 64-bit) up to 2^64 − 1;
+ * a JavaScript number holds them exactly up to Number.MAX_SAFE_INTEGER
+ * (2^53 − 1).
  */
 export interface Sample {
   readonly event: SampleEvent;
@@ -37,9 +38,11 @@ export interface AccessibilityError {
 export type CollectorRecord = Sample | AccessibilityError;
 
 /**
- * - "missing": the executable could not be started (no such file, not executable).
+ * - "missing": the executable could not be started (no such file, not
+ *   executable, not an executable for this machine).
  * - "exited": the collector ended before stop() was called.
- * - "not-a-record": it wrote a line that is not a record (`line`); it goes on running.
+ * - "not-a-record": it wrote a line that is not a record (`line`), such as a
+ *   line longer than 1 MiB; it goes on running, and so does reading.
  */
 export type CollectorErrorKind = "missing" | "exited" | "not-a-record";
 
@@ -48,13 +51,22 @@ export class CollectorError extends Error {
   readonly kind: CollectorErrorKind;
   /** The executable as given to spawnCollector. */
   readonly path: string;
-  /** "missing": the system's error code, such as "ENOENT" or "EACCES". */
+  /**
+   * "missing": the system's error code: "ENOENT", "EACCES", or "ENOEXEC" for a
+   * file that is neither an executable for this machine nor a script with
+   * "#!" (on Linux it is refused before it runs, where exec would have
+   * /bin/sh run it as a shell script).
+   */
   readonly code?: string;
   /** "exited": its exit status, or null when a signal ended it. */
   readonly status?: number | null;
   /** "exited": the signal that ended it, or null. */
   readonly signal?: NodeJS.Signals | null;
-  /** "not-a-record": the whole line, without its line feed. */
+  /**
+   * "not-a-record": the line, without its line feed, decoded as UTF-8 (bytes
+   * that are not UTF-8 as U+FFFD); of a line longer than 1 MiB
+   * (1,048,576 bytes), its first 1 MiB, as soon as it is known to be longer.
+   */
   readonly line?: string;
 }
 
@@ -108,8 +120,11 @@ export interface Collector extends EventEmitter, AsyncIterable<CollectorRecord> 
 /** Starts the collector with pipes on its standard input and output. */
 export function spawnCollector(options?: SpawnOptions): Collector;
 
-/** The record a line (without its line feed) holds, or null when it holds none. */
-export function parseRecord(line: string): CollectorRecord | null;
+/**
+ * The record a line (its line feed optional) holds, or null when it holds
+ * none: a string, or bytes that must be UTF-8.
+ */
+export function parseRecord(line: string | Uint8Array): CollectorRecord | null;
 
 /**
  * Whether a member of the sample record can hold real values on this desktop:

@@ -147,6 +147,7 @@ class XSession:
             self._wait(lambda: self.server.poll() is None and subprocess.run(
                 ["xprop", "-root", "-len", "1", "_NET_SUPPORTED"], env=self.env,
                 capture_output=True).returncode == 0, "the server")
+        self.wm = None
         if not window_manager:
             return
         self.wm = self.spawn(["openbox", "--sm-disable"],
@@ -195,7 +196,18 @@ class XSession:
                    env=env or self.env)
         window = int(self.xdotool("search", "--sync", "--classname", name).split()[0])
         self._wait(lambda: hex(window) in self.root_property("_NET_CLIENT_LIST"), "an xterm")
+        self.settle(window)
         return window
+
+    def active_window(self):
+        words = self.root_property("_NET_ACTIVE_WINDOW").split()
+        return int(words[-1], 16) if words and words[-1].startswith("0x") else None
+
+    def settle(self, window):
+        """Waits until openbox has focused `window`, the window it mapped last:
+        it lists a new window before it focuses it, and a focus it gives late
+        would undo an activation the test asks for meanwhile."""
+        self._wait(lambda: self.active_window() == window, "the new window's focus")
 
     def client(self, *windows):
         """A test_window process owning one window per list of properties.
@@ -207,6 +219,8 @@ class XSession:
         proc = self.spawn(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, bufsize=0)
         # The client prints its windows once the window manager manages them all.
         ids = [int(self.read_reply(proc, "a test window")) for _ in windows]
+        if self.wm:
+            self.settle(ids[-1])
         return proc, ids
 
     def read_reply(self, client, what):

@@ -79,7 +79,12 @@ suite("describe()", { timeout: 4 * DEADLINE_MS }, () => {
 
   const failures = [
     { name: "a missing executable", body: null, error: { kind: "missing", code: "ENOENT" } },
-    { name: "a file that is not executable", body: "exit 0", mode: 0o644, error: { kind: "missing", code: "EACCES" } },
+    { name: "a file that is not executable", body: "exit 0", mode: 0o644,
+      error: { kind: "missing", code: "EACCES" } },
+    { name: "a file exec would hand to the shell", content: "echo '{}'\n",
+      error: { kind: "missing", code: "ENOEXEC" } },
+    { name: "an answer past 1 MiB", body: "head -c 2000000 /dev/zero | tr '\\0' x",
+      error: { kind: "not-a-record" }, line: "x".repeat(1024 * 1024) },
     { name: "a status other than 0", body: `echo '${JSON.stringify(NOTHING)}'; exit 3`,
       error: { kind: "exited", status: 3, signal: null } },
     { name: "no answer before the timeout", body: "exec sleep 600", timeout: 200,
@@ -100,13 +105,18 @@ suite("describe()", { timeout: 4 * DEADLINE_MS }, () => {
         error: { kind: "not-a-record", line: output } };
     }),
   ];
-  for (const { name, body, mode, timeout, error } of failures) {
+  for (const { name, body, content, mode, timeout, error, line } of failures) {
     test(name, async () => {
       const path = join(scratch, name.replace(/\W+/g, "-"));
-      if (body !== null) script(path, body, mode);
+      if (content !== undefined) {
+        writeFileSync(path, content, { mode: 0o755 });
+      } else if (body !== null) {
+        script(path, body, mode);
+      }
       const failure = await rejection(describe({ path, timeout }));
       assert.equal(failure.path, path);
       assert.deepEqual(Object.fromEntries(Object.keys(error).map((key) => [key, failure[key]])), error);
+      if (line !== undefined) assert.ok(failure.line === line, "the line is the first 1 MiB");
     });
   }
 });

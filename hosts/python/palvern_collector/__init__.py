@@ -12,6 +12,7 @@ collector what it can give on this desktop.
 What can go wrong is a ``CollectorError``: ``CollectorMissing`` (the executable
 could not be started), ``CollectorExited`` (it ended before ``stop()``) and
 ``NotARecord`` (it wrote a line that is not a record; reading can go on).
+Iterating an ``AsyncCollector`` that has not been started raises RuntimeError.
 """
 
 from __future__ import annotations
@@ -23,6 +24,7 @@ import signal as _signal
 import subprocess
 import threading
 from dataclasses import dataclass, fields
+from io import BufferedReader
 from typing import IO, Any, Literal, Mapping, Optional, Union, cast
 
 __all__ = [
@@ -61,9 +63,13 @@ _EVENTS = ("start", "focus", "refresh")
 _MEMBERS = frozenset(field.name for field in fields(Sample))
 _TEXT_MEMBERS = ("process", "bundle_id", "url", "window_title")
 _COUNT_LIMITS = {"idle_seconds": 2**63 - 1, "keys_total": 2**64 - 1, "clicks_total": 2**64 - 1}
+_NOT_A_COUNT = object()
 # The collector ends within half a second of its input ending; one that has
 # not after this long is hung and is killed.
 STOP_TIMEOUT = 2.0
+# Its longest record is well under this (titles and URLs are bounded at
+# 64 KiB); a longer line is refused before it is all held.
+_LINE_LIMIT = 1024 * 1024
 _SHOWN_LINE_LENGTH = 200
 _READ_SIZE = 65536
 
@@ -77,8 +83,8 @@ class CollectorError(Exception):
 
 
 class CollectorMissing(CollectorError):
-    """The executable could not be started (no such file, not executable); the
-    ``OSError`` is the ``__cause__``."""
+    """The executable could not be started (no such file, not executable, not
+    an executable for this machine); the ``OSError`` is the ``__cause__``."""
 
 
 class CollectorExited(CollectorError):
@@ -93,20 +99,30 @@ class CollectorExited(CollectorError):
 
 
 class NotARecord(CollectorError):
-    """The collector wrote ``line`` (bytes, with its line feed if it had one),
-    which is not a record."""
+    """The collector wrote ``line`` (bytes, without its line feed), which is not
+    a record; of a line longer than 1 MiB, ``line`` is the first 1 MiB."""
 
-    def __init__(self, path: str, line: bytes) -> None:
+    def __init__(self, path: str, line: bytes, why: str = "that is not a record") -> None:
         shown = repr(line[:_SHOWN_LINE_LENGTH]) + ("…" if len(line) > _SHOWN_LINE_LENGTH else "")
-        super().__init__(f"PalvernCollector ({path}) wrote a line that is not a record: {shown}", path)
+        super().__init__(f"PalvernCollector ({path}) wrote a line {why}: {shown}", path)
         self.line = line
 
 
-def parse_record(line: bytes) -> Optional[Record]:
-    """The record in one line (its line feed optional), or None when it holds none."""
+def _count(digits: str) -> object:
+    """A count as written: plain digits (json gives 1.0 and 1e0 as floats), no
+    more of them than the largest count has."""
+    if digits.startswith("-") or len(digits) > 20:
+        return _NOT_A_COUNT
+    return int(digits)
+
+
+def parse_record(line: Union[bytes, str]) -> Optional[Record]:
+    """The record in one line (bytes, which must be UTF-8, or str; its line
+    feed optional), or None when it holds none."""
     try:
-        value = json.loads(line.removesuffix(b"\n").decode("utf-8"))
-    except ValueError:  # not UTF-8, not JSON, or an integer too long to convert
+        text = line if isinstance(line, str) else line.decode("utf-8")
+        value = json.loads(text.removesuffix("\n"), parse_int=_count)
+    except (ValueError, RecursionError):  # not UTF-8, not JSON, or nested too deep
         return None
     if not isinstance(value, dict):
         return None
@@ -122,11 +138,67 @@ def parse_record(line: bytes) -> Optional[Record]:
     return Sample(**value)
 
 
-def _record(path: str, line: bytes) -> Record:
-    record = parse_record(line) if line.endswith(b"\n") else None  # else cut off by an exit
-    if record is None:
-        raise NotARecord(path, line)
-    return record
+class _Lines:
+    """The collector's output cut into records. Only bytes not searched yet are
+    searched for a line feed. A line longer than _LINE_LIMIT is refused by its
+    first _LINE_LIMIT bytes as soon as it is known to be too long, and the rest
+    of it is dropped as it arrives, up to its line feed."""
+
+    def __init__(self, path: str) -> None:
+        self._path = path
+        self._buffer = bytearray()
+        self._start = 0  # where the next line starts in _buffer
+        self._searched = 0  # where the search for its line feed goes on
+        self._skipping = False
+        self._finished = False  # the output has ended
+
+    @property
+    def ended(self) -> bool:
+        """The output has ended and all of it has been taken."""
+        return self._finished and self._start == len(self._buffer)
+
+    def add(self, chunk: bytes) -> None:
+        """Adds what was read; b"" is the end of the output."""
+        if not chunk:
+            self._finished = True
+            return
+        if self._skipping:
+            end = chunk.find(b"\n")
+            if end < 0:
+                return
+            self._skipping = False
+            chunk = chunk[end + 1:]
+        del self._buffer[:self._start]
+        self._searched -= self._start
+        self._start = 0
+        self._buffer += chunk
+
+    def take(self) -> Optional[Record]:
+        """The next record; None when more is needed, or at the end. Raises
+        NotARecord for a line that is not one."""
+        end = self._buffer.find(b"\n", self._searched, self._start + _LINE_LIMIT + 1)
+        if end >= 0:
+            line = bytes(self._buffer[self._start:end])
+            self._start = self._searched = end + 1
+            record = parse_record(line)
+            if record is None:
+                raise NotARecord(self._path, line)
+            return record
+        if len(self._buffer) - self._start > _LINE_LIMIT:
+            why = f"longer than {_LINE_LIMIT} bytes"
+            line = bytes(self._buffer[self._start:self._start + _LINE_LIMIT])
+            end = self._buffer.find(b"\n", self._start + _LINE_LIMIT)
+            self._skipping = end < 0
+            del self._buffer[:len(self._buffer) if end < 0 else end + 1]
+        elif self._finished and not self.ended:
+            why = "cut off by the exit"
+            line = bytes(self._buffer[self._start:])
+            self._buffer.clear()
+        else:
+            self._searched = len(self._buffer)
+            return None
+        self._start = self._searched = 0
+        raise NotARecord(self._path, line, why)
 
 
 def _executable(path: Optional[str]) -> str:
@@ -169,6 +241,7 @@ class Collector:
         self.status: Optional[int] = None
         self.signal: Optional[str] = None
         self._stop_timeout = stop_timeout
+        self._lines = _Lines(path)
         self._ended = False
         self._ending = threading.Lock()  # a stop() meanwhile waits for the status
         try:
@@ -177,7 +250,7 @@ class Collector:
         except OSError as error:
             raise _missing(path, error) from error
         self._stdin = cast(IO[bytes], self._proc.stdin)
-        self._stdout = cast(IO[bytes], self._proc.stdout)
+        self._stdout = cast(BufferedReader, self._proc.stdout)
 
     @property
     def pid(self) -> int:
@@ -195,12 +268,16 @@ class Collector:
     def __next__(self) -> Record:
         if self._ended:
             raise StopIteration
-        try:
-            line = self._stdout.readline()
-        except ValueError:  # stop() closed the pipe meanwhile
-            raise StopIteration from None
-        if line:
-            return _record(self.path, line)
+        while True:
+            record = self._lines.take()
+            if record is not None:
+                return record
+            if self._lines.ended:
+                break
+            try:
+                self._lines.add(self._stdout.read1(_READ_SIZE))
+            except ValueError:  # stop() closed the pipe meanwhile
+                raise StopIteration from None
         with self._ending:
             stopped = self._ended
             if not stopped:
@@ -235,7 +312,10 @@ class Collector:
 class AsyncCollector:
     """Collector for asyncio: ``async with AsyncCollector(path) as c: async for
     record in c``, or ``c = await AsyncCollector(path).start()`` and ``await
-    c.stop()``. The same records and errors as Collector."""
+    c.stop()``. The same records and errors as Collector. Iterating it, or
+    asking its pid, before start() raises RuntimeError; so does a second
+    start(). Any number of stop() calls, at once too, each wait for the end
+    and give the status."""
 
     def __init__(self, path: Optional[str] = None, *,
                  env: Optional[Mapping[str, str]] = None,
@@ -246,11 +326,13 @@ class AsyncCollector:
         self._env = env
         self._stop_timeout = stop_timeout
         self._proc: Optional[asyncio.subprocess.Process] = None
-        self._buffer = bytearray()
-        self._ended = False
+        self._lines = _Lines(path)
+        self._ending: Optional[asyncio.Future[None]] = None  # once the end has begun
 
     async def start(self) -> AsyncCollector:
         """Starts the collector; raises CollectorMissing when it cannot be."""
+        if self._proc is not None:
+            raise RuntimeError(f"AsyncCollector ({self.path}) has been started already")
         try:
             self._proc = await asyncio.create_subprocess_exec(
                 self.path, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -261,8 +343,7 @@ class AsyncCollector:
 
     @property
     def pid(self) -> int:
-        assert self._proc is not None, "start() first"
-        return self._proc.pid
+        return self._started().pid
 
     async def __aenter__(self) -> AsyncCollector:
         return await self.start()
@@ -274,50 +355,49 @@ class AsyncCollector:
         return self
 
     async def __anext__(self) -> Record:
-        assert self._proc is not None, "start() first"
-        if self._ended:
+        stdout = self._started().stdout
+        assert stdout is not None
+        if self._ending is not None:
             raise StopAsyncIteration
-        line = await self._read_line()
-        if line:
-            return _record(self.path, line)
-        if self._ended:
+        while True:
+            record = self._lines.take()
+            if record is not None:
+                return record
+            if self._lines.ended:
+                break
+            self._lines.add(await stdout.read(_READ_SIZE))
+        if self._ending is not None:  # stop() ended it meanwhile
             raise StopAsyncIteration
         await self._end()
         raise CollectorExited(self.path, self.status, self.signal)
 
     async def stop(self) -> Optional[int]:
         """As Collector.stop()."""
-        if self._proc is not None and not self._ended:
+        if self._proc is not None:
             await self._end()
         return self.status
 
-    async def _read_line(self) -> bytes:
-        """The next line with its line feed; at the end, what is left (b"" for nothing)."""
-        assert self._proc is not None and self._proc.stdout is not None
-        searched = 0
-        while True:
-            end = self._buffer.find(b"\n", searched)
-            if end >= 0:
-                line = bytes(self._buffer[:end + 1])
-                del self._buffer[:end + 1]
-                return line
-            searched = len(self._buffer)
-            chunk = await self._proc.stdout.read(_READ_SIZE)
-            if not chunk:
-                line = bytes(self._buffer)
-                self._buffer.clear()
-                return line
-            self._buffer += chunk
+    def _started(self) -> asyncio.subprocess.Process:
+        if self._proc is None:
+            raise RuntimeError(f"AsyncCollector ({self.path}) has not been started: use "
+                               "`async with AsyncCollector(...)` or `await collector.start()`")
+        return self._proc
 
     async def _end(self) -> None:
-        assert self._proc is not None and self._proc.stdin is not None
-        self._ended = True
-        self._proc.stdin.close()
+        """Ends the collector, once; every caller waits for it. A caller that is
+        cancelled leaves the ending to go on for the others."""
+        if self._ending is None:
+            self._ending = asyncio.ensure_future(self._stop_process(self._started()))
+        await asyncio.shield(self._ending)
+
+    async def _stop_process(self, proc: asyncio.subprocess.Process) -> None:
+        assert proc.stdin is not None
+        proc.stdin.close()
         try:
-            returncode = await asyncio.wait_for(self._proc.wait(), self._stop_timeout)
+            returncode = await asyncio.wait_for(proc.wait(), self._stop_timeout)
         except asyncio.TimeoutError:
-            self._proc.kill()
-            returncode = await self._proc.wait()
+            proc.kill()
+            returncode = await proc.wait()
         self.status, self.signal = _status_and_signal(returncode)
 
 
@@ -389,19 +469,27 @@ def describe(path: Optional[str] = None, *, env: Optional[Mapping[str, str]] = N
     system as a run, reads no input and ends by itself. Raises
     CollectorMissing, CollectorExited (a status other than 0, or killed after
     `timeout` seconds) or NotARecord (its output, in ``line``, is not a
-    description)."""
+    description; only its first 1 MiB is read)."""
     path = _executable(path)
     try:
         proc = subprocess.Popen([path, "--describe"], stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
     except OSError as error:
         raise _missing(path, error) from error
+    # Read up to the end, or past the longest a description can be; a
+    # collector that has not ended after `timeout` is killed, which ends it.
+    timer = threading.Timer(timeout, proc.kill)
+    timer.start()
     with proc:
         try:
-            output, _ = proc.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            output, _ = proc.communicate()
+            output = cast(IO[bytes], proc.stdout).read(_LINE_LIMIT + 1)
+            if len(output) > _LINE_LIMIT:
+                proc.kill()
+            proc.wait()
+        finally:
+            timer.cancel()
+    if len(output) > _LINE_LIMIT:
+        raise NotARecord(path, output[:_LINE_LIMIT], f"longer than {_LINE_LIMIT} bytes")
     if proc.returncode != 0:
         status, signal = _status_and_signal(proc.returncode)
         exited = CollectorExited(path, status, signal)
@@ -410,5 +498,5 @@ def describe(path: Optional[str] = None, *, env: Optional[Mapping[str, str]] = N
         raise exited
     description = _parse_description(output)
     if description is None:
-        raise NotARecord(path, output)
+        raise NotARecord(path, output, "that is not a description")
     return description

@@ -83,6 +83,9 @@ class Describe(Scratch):
         cases = [
             ("a missing executable", None, {}, CollectorMissing, {}),
             ("a file that is not executable", ("exit 0", 0o644), {}, CollectorMissing, {}),
+            ("a file exec would hand to the shell", None, {}, CollectorMissing, {}),
+            ("an answer past 1 MiB", ("head -c 2000000 /dev/zero | tr '\\0' x", 0o755), {}, NotARecord,
+             {"line": b"x" * 1024 * 1024}),
             ("a status other than 0", (f"cat <<'END'\n{line.decode()}END\nexit 3", 0o755), {},
              CollectorExited, {"status": 3, "signal": None}),
             ("no answer before the timeout", ("exec sleep 600", 0o755), {"timeout": 0.2},
@@ -99,6 +102,10 @@ class Describe(Scratch):
                 path = os.path.join(self.scratch, name.replace(" ", "-").replace(":", ""))
                 if script:
                     self.script(path, *script)
+                elif "shell" in name:
+                    with open(path, "w") as text:
+                        text.write("echo '{}'\n")
+                    os.chmod(path, 0o755)
                 with self.assertRaises(error) as raised:
                     describe(path, **options)
                 self.assertEqual(raised.exception.path, path)
