@@ -12,6 +12,9 @@ packages=(
   libgtest-dev python3 python3-jsonschema xvfb openbox xterm xdotool x11-utils xfonts-base
   # tests of the host libraries and of the Debian package (dpkg-shlibdeps)
   nodejs dpkg-dev
+  # the aarch64 build (Debian's cross compiler and its C library) and its
+  # tests under qemu-user
+  g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user
   # tests of Wayland sessions: a compositor, a terminal, input
   sway foot wtype util-linux
   # tests of KDE Plasma sessions: KWin on Wayland, GTK windows from Python
