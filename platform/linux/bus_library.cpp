@@ -4,18 +4,9 @@ namespace bus {
 
 Sdbus libsystemd;
 
-namespace {
-
-bool fill(void* handle, Sdbus& table) {
-    bool found = true;
-    PALVERN_SD_BUS_SYMBOLS(PALVERN_LIBRARY_FIND)
-    return found;
-}
-
-}  // namespace
-
 bool loadLibrary() {
-    static const bool loaded = library::load({"libsystemd.so.0", "libelogind.so.0"}, libsystemd, fill);
+    static const bool loaded = library::load({"libsystemd.so.0", "libelogind.so.0"}, libsystemd,
+                                             PALVERN_LIBRARY_FILL(PALVERN_SD_BUS_SYMBOLS));
     return loaded;
 }
 

@@ -7,9 +7,9 @@
 // here from the library by name, and a header that maps the library's own
 // names onto those pointers with macros: the code that uses a library reads
 // as ordinary calls into it. A table is written once as a list of
-// S(name in the library, member of the table) and expanded twice, with
-// PALVERN_LIBRARY_MEMBER into the table and with PALVERN_LIBRARY_FIND into
-// the lookup.
+// S(name in the library, member of the table) and expanded twice: with
+// PALVERN_LIBRARY_MEMBER into the table's members, and with
+// PALVERN_LIBRARY_FILL into the lookup that fills them.
 #pragma once
 
 #include <dlfcn.h>
@@ -50,4 +50,12 @@ bool load(std::initializer_list<const char*> files, Table& table, Fill fill) {
 }  // namespace library
 
 #define PALVERN_LIBRARY_MEMBER(symbol, member) decltype(&::symbol) member = nullptr;
+
+// The `fill` for library::load of the table that the list SYMBOLS describes.
+#define PALVERN_LIBRARY_FILL(SYMBOLS)             \
+    [](void* handle, auto& table) {               \
+        bool found = true;                        \
+        SYMBOLS(PALVERN_LIBRARY_FIND)             \
+        return found;                             \
+    }
 #define PALVERN_LIBRARY_FIND(symbol, member) found = library::find(handle, #symbol, table.member) && found;

@@ -21,11 +21,7 @@ namespace {
 struct Libc {
     LIBC_SYMBOLS(PALVERN_LIBRARY_MEMBER)
 };
-bool fillLibc(void* handle, Libc& table) {
-    bool found = true;
-    LIBC_SYMBOLS(PALVERN_LIBRARY_FIND)
-    return found;
-}
+const auto fillLibc = PALVERN_LIBRARY_FILL(LIBC_SYMBOLS);
 
 // libc's functions and one it lacks: the whole table goes.
 #define TOO_NEW_SYMBOLS(S) \
@@ -34,11 +30,7 @@ bool fillLibc(void* handle, Libc& table) {
 struct TooNew {
     TOO_NEW_SYMBOLS(PALVERN_LIBRARY_MEMBER)
 };
-bool fillTooNew(void* handle, TooNew& table) {
-    bool found = true;
-    TOO_NEW_SYMBOLS(PALVERN_LIBRARY_FIND)
-    return found;
-}
+const auto fillTooNew = PALVERN_LIBRARY_FILL(TOO_NEW_SYMBOLS);
 
 TEST(Library, FillsTheTableFromTheFirstFileThatOpens) {
     Libc table;
