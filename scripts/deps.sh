@@ -15,6 +15,9 @@ packages=(
   # the host packages (scripts/pack-hosts.sh) and their tests: a wheel built
   # offline, installed into a new virtual environment
   python3-pip python3-setuptools python3-wheel python3-venv
+  # the aarch64 build (Debian's cross compiler and its C library) and its
+  # tests under qemu-user
+  g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user
   # tests of Wayland sessions: a compositor, a terminal, input
   sway foot wtype util-linux
   # tests of KDE Plasma sessions: KWin on Wayland, GTK windows from Python

@@ -128,7 +128,7 @@ Message call(sd_bus* connection, const Deadline& deadline, bool watchInput, cons
 
 Bus openSession(const Deadline& deadline, bool watchInput) {
     sd_bus* raw = nullptr;
-    if (sd_bus_open_user(&raw) < 0) return {};
+    if (!loadLibrary() || sd_bus_open_user(&raw) < 0) return {};
     Bus connection(raw);
     for (;;) {
         const int ready = sd_bus_is_ready(raw);

@@ -3,7 +3,7 @@
 // Nothing here blocks for longer than the deadline the caller gives.
 #pragma once
 
-#include <systemd/sd-bus.h>
+#include "platform/linux/bus_library.h"
 
 #include <chrono>
 #include <cstdint>

@@ -3,11 +3,13 @@ the executable in it running as a host runs it.
 
 Environment: PALVERN_BUILD_DIR (the configured and built tree), PALVERN_CPACK,
 PALVERN_COLLECTOR (the executable the package was made from), PALVERN_VERSION
-(the project's version).
+(the project's version), PALVERN_SANITIZED=1 for a build with the sanitizers (whose
+runtimes it links).
 """
 
 import os
 import re
+import select
 import subprocess
 import sys
 import tempfile
@@ -22,6 +24,7 @@ BUILD_DIR = os.environ["PALVERN_BUILD_DIR"]
 CPACK = os.environ.get("PALVERN_CPACK", "cpack")
 COLLECTOR = os.environ["PALVERN_COLLECTOR"]
 VERSION = os.environ["PALVERN_VERSION"]
+SANITIZED = os.environ.get("PALVERN_SANITIZED") == "1"
 FILES = {
     "./usr/bin/PalvernCollector": "-rwxr-xr-x",
     "./usr/share/palvern-collector/records.schema.json": "-rw-r--r--",
@@ -55,7 +58,10 @@ def owning_package(path):
 def linked_packages(executable):
     """The packages of the libraries the executable names itself (not theirs)."""
     needed = re.findall(r"^\s*NEEDED\s+(\S+)$", run("objdump", "-p", executable), re.M)
-    resolved = dict(re.findall(r"^\s*(\S+) => (\S+)", run("ldd", executable), re.M))
+    listed = run("ldd", executable)
+    resolved = dict(re.findall(r"^\s*(\S+) => (\S+)", listed, re.M))
+    # The loader is listed by its path alone.
+    resolved.update((os.path.basename(path), path) for path in re.findall(r"^\s*(/\S+) \(0x", listed, re.M))
     return {owning_package(resolved[name]) for name in needed}
 
 
@@ -88,6 +94,14 @@ class Package(unittest.TestCase):
         names = {re.sub(r"\s*\(.*\)$", "", part.strip()) for part in depends.split(",")}
         self.assertEqual(names, linked_packages(COLLECTOR), depends)
         self.assertRegex(depends, r"libc6 \(>= [0-9.]+\)")
+        if not SANITIZED:
+            # The C library alone: everything else is opened at run time.
+            self.assertRegex(depends, r"^libc6 \(>= [0-9.]+\)$")
+
+    def test_recommends_the_libraries_opened_at_run_time(self):
+        recommends = run("dpkg-deb", "-f", self.deb, "Recommends").strip()
+        self.assertEqual(recommends.split(", "), ["libxcb1", "libxcb-screensaver0", "libxcb-xinput0", "libxcb-res0",
+                                                  "libwayland-client0", "libsystemd0"])
 
     def test_packaged_executable_runs_and_schema_is_the_source(self):
         with tempfile.TemporaryDirectory(prefix="palvern-unpacked-") as root:

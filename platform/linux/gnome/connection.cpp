@@ -94,7 +94,7 @@ bool watchOwner(Session& session, bus::Slot& slot, const char* name) {
 
 std::unique_ptr<Session> openSession() {
     sd_bus* raw = nullptr;
-    if (sd_bus_open_user(&raw) < 0) return nullptr;
+    if (!bus::loadLibrary() || sd_bus_open_user(&raw) < 0) return nullptr;
     auto session = std::make_unique<Session>();
     session->bus.reset(raw);
     if (!watchOwner(*session, session->shellOwnerSignal, shellName) ||

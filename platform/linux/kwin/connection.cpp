@@ -93,7 +93,9 @@ void addDescriptor(const Link& link, std::vector<pollfd>& fds, int& timeoutMs) {
 }  // namespace
 
 bool connect() {
-    if (!scriptsCanRun()) return false;
+    // KWin is served under a Wayland session of its own only: without a
+    // compositor's socket the session bus is not even asked (nor sd-bus loaded).
+    if (!scriptsCanRun() || !wayland::socketPresent()) return false;
     const bus::Deadline deadline(startBudget);
     pending = openLink(++attempts, true);
     if (!pending) return false;

@@ -79,12 +79,17 @@ int onInactive(sd_bus_message* message, void* data, sd_bus_error* error) {
     return sd_bus_reply_method_return(message, "");
 }
 
-const sd_bus_vtable objectTable[] = {
-    SD_BUS_VTABLE_START(0),
-    SD_BUS_METHOD("Active", "sssssi", "", onActive, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("Inactive", "s", "", onInactive, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_VTABLE_END,
-};
+// Made at its first use: its first entry points into libsystemd, which is
+// loaded at run time.
+const sd_bus_vtable* objectTable() {
+    static const sd_bus_vtable table[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_METHOD("Active", "sssssi", "", onActive, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_METHOD("Inactive", "s", "", onInactive, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_VTABLE_END,
+    };
+    return table;
+}
 
 int onOwnerChanged(sd_bus_message* message, void* data, sd_bus_error*) {
     Link& link = of(data);
@@ -235,13 +240,13 @@ std::vector<std::int32_t> scriptNumbers(std::string_view introspection) {
 
 std::unique_ptr<Link> openLink(std::uint32_t attempt, bool hold) {
     sd_bus* raw = nullptr;
-    if (sd_bus_open_user(&raw) < 0) return nullptr;
+    if (!bus::loadLibrary() || sd_bus_open_user(&raw) < 0) return nullptr;
     auto link = std::make_unique<Link>();
     link->connection.reset(raw);
     link->scriptName = ownScriptName(attempt);
     link->hold = hold;
     sd_bus_slot* slot = nullptr;
-    if (sd_bus_add_object_vtable(raw, &slot, objectPath, objectInterface, objectTable, link.get()) < 0) {
+    if (sd_bus_add_object_vtable(raw, &slot, objectPath, objectInterface, objectTable(), link.get()) < 0) {
         return nullptr;
     }
     link->object.reset(slot);

@@ -9,10 +9,11 @@
 // $XDG_RUNTIME_DIR ("wayland-0" when unset).
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
-#include <wayland-client.h>
+#include "platform/linux/wayland/client_library.h"  // before any protocol header
 
 #include <cerrno>
 #include <cstdarg>
@@ -51,19 +52,21 @@ bool forToplevels = true;
 // collector's standard error stays empty.
 void silent(const char*, va_list) {}
 
+// Where the compositor's socket is; "" when that cannot be told.
+std::string socketPath() {
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    if (!name || !*name) name = "wayland-0";
+    if (name[0] == '/') return name;
+    const char* dir = std::getenv("XDG_RUNTIME_DIR");
+    if (!dir || !*dir) return {};
+    return std::string(dir) + "/" + name;
+}
+
 // The compositor's socket, connected without waiting: a listener whose
 // backlog is full counts as absent.
 int openSocket() {
-    const char* name = std::getenv("WAYLAND_DISPLAY");
-    if (!name || !*name) name = "wayland-0";
-    std::string path;
-    if (name[0] == '/') {
-        path = name;
-    } else {
-        const char* dir = std::getenv("XDG_RUNTIME_DIR");
-        if (!dir || !*dir) return -1;
-        path = std::string(dir) + "/" + name;
-    }
+    const std::string path = socketPath();
+    if (path.empty()) return -1;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path) return -1;
@@ -124,9 +127,14 @@ void aliveDone(void* data, wl_callback*, std::uint32_t) { static_cast<Session*>(
 const wl_callback_listener aliveListener = {.done = aliveDone};
 
 std::unique_ptr<Session> openSession() {
-    wl_log_set_handler_client(silent);
     int fd = openSocket();
     if (fd < 0) return nullptr;
+    // libwayland-client is opened once there is a compositor to talk to.
+    if (!loadClient()) {
+        close(fd);
+        return nullptr;
+    }
+    wl_log_set_handler_client(silent);
     wl_display* display = wl_display_connect_to_fd(fd);
     if (!display) {
         close(fd);
@@ -232,6 +240,12 @@ bool openFor(bool toplevels, int deadlineMs) {
 }  // namespace
 
 bool connect() { return openFor(true, startDeadlineMs); }
+
+bool socketPresent() {
+    const std::string path = socketPath();
+    struct stat info{};
+    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
 
 bool connectForIdle(int deadlineMs) { return openFor(false, deadlineMs); }
 

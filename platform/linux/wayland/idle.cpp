@@ -6,7 +6,7 @@
 //
 // The notifier's version 1 is the one used: its idle notification follows
 // idle inhibitors (a playing video can keep the user looking active).
-#include <wayland-client.h>
+#include "platform/linux/wayland/client_library.h"  // before any protocol header
 
 #include <algorithm>
 

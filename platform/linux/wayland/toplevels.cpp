@@ -7,7 +7,7 @@
 // The protocol names no process. Each application (each app_id) gets a
 // number of its own instead, handed out once and kept for the life of the
 // collector; a toplevel without an app_id is an application of its own.
-#include <wayland-client.h>
+#include "platform/linux/wayland/client_library.h"  // before any protocol header
 
 #include <algorithm>
 #include <map>

@@ -96,6 +96,9 @@ bool connect();  // the first connection, at start: true when this window system
 // (cut short by standard input's end): true when a compositor answers; its
 // idle protocol may still be missing (the idle time is then 0).
 bool connectForIdle(int deadlineMs);
+// Whether the compositor's socket is there (nothing is connected to it): a
+// cheap first test for the window systems that need a Wayland session.
+bool socketPresent();
 void disconnect();   // drops the connection and any attempt
 Session* session();  // the ready connection, or null
 void descriptors(std::vector<pollfd>& fds, int& timeoutMs);

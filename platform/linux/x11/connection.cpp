@@ -69,9 +69,9 @@ Display openDisplay() {
     opened.conn = conn;
     opened.root = screens.data->root;
 
-    xcb_prefetch_extension_data(conn, &xcb_screensaver_id);
-    xcb_prefetch_extension_data(conn, &xcb_input_id);
-    xcb_prefetch_extension_data(conn, &xcb_res_id);
+    if (libxcbScreensaver.id) xcb_prefetch_extension_data(conn, &xcb_screensaver_id);
+    if (libxcbXinput.id) xcb_prefetch_extension_data(conn, &xcb_input_id);
+    if (libxcbRes.id) xcb_prefetch_extension_data(conn, &xcb_res_id);
     auto intern = [&](const char* name) { return xcb_intern_atom(conn, 0, std::strlen(name), name); };
     auto activeWindow = intern("_NET_ACTIVE_WINDOW");
     auto supported = intern("_NET_SUPPORTED");
@@ -95,9 +95,10 @@ Display openDisplay() {
         const auto* data = xcb_get_extension_data(conn, id);
         return data && data->present ? data : nullptr;
     };
-    opened.screensaver = present(&xcb_screensaver_id) != nullptr;
-    const auto* input = present(&xcb_input_id);
-    const bool res = present(&xcb_res_id) != nullptr;
+    // An extension whose library this machine lacks counts as absent.
+    opened.screensaver = libxcbScreensaver.id && present(&xcb_screensaver_id) != nullptr;
+    const auto* input = libxcbXinput.id ? present(&xcb_input_id) : nullptr;
+    const bool res = libxcbRes.id && present(&xcb_res_id) != nullptr;
 
     // Raw events need XInput 2.2: under 2.0 they stop while a client holds a grab.
     xcb_input_xi_query_version_cookie_t inputVersion{};
@@ -145,6 +146,7 @@ Display openDisplay() {
 }
 
 void startAttempt() {
+    if (!loadXcb()) return;  // no libxcb: no display to be had
     auto attempt = std::make_shared<Attempt>();
     attempt->done = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (attempt->done < 0) return;

@@ -1,8 +1,6 @@
 // The X11 window system: what the files of x11/ share.
 #pragma once
 
-#include <xcb/xcb.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "platform/linux/window_system.h"
+#include "platform/linux/x11/xcb_library.h"
 
 namespace x11 {
 
