@@ -142,7 +142,9 @@ public:
             EXPECT_GE(sd_bus_message_new_signal(forger, &signal, path, interface, member), 0);
             EXPECT_GE(sd_bus_message_set_destination(signal, destination.c_str()), 0);
             for (std::size_t i = 0; types[i]; ++i) {
-                if (types[i] == 's') EXPECT_GE(sd_bus_message_append_basic(signal, 's', args.at(i).c_str()), 0);
+                if (types[i] == 's') {
+                    EXPECT_GE(sd_bus_message_append_basic(signal, 's', args.at(i).c_str()), 0);
+                }
             }
             EXPECT_GE(sd_bus_send(forger, signal, nullptr), 0);
             sd_bus_message_unref(signal);
