@@ -27,6 +27,10 @@
 // question to the bus itself, nothing to the application), and a browser's
 // process gets one relation query, sent without waiting for it. That is once
 // per browser process: a window it opens later has its document at once.
+// A lookup that comes while the browser may still be building (its first
+// relation query was less than `buildTime` ago: a sample right at start, or
+// just after the warm-up) asks once more when that time is up, within the
+// sample's budget.
 #include "platform/linux/tab_url.h"
 
 #include <fcntl.h>
@@ -38,6 +42,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -66,6 +71,10 @@ constexpr std::array<std::string_view, 9> browserProcesses = {
 
 // What one sample may spend on the bus in all.
 constexpr std::chrono::microseconds sampleBudget{100'000};
+
+// How long after the first relation query a browser may still be building
+// its documents: Chromium has them some 10 to 50 ms later.
+constexpr std::chrono::milliseconds buildTime{60};
 
 // Longer texts are not taken as a URL (a data: URL can run to megabytes).
 constexpr std::size_t longestUrl = 64 * 1024;
@@ -98,6 +107,10 @@ Bus session;
 Bus accessibility;
 std::map<std::string, std::int32_t, std::less<>> processOfName;  // unique names asked
 
+// When each application was first asked for relations, by the warm-up or a
+// lookup; kept, like the processes, until the name leaves the bus.
+std::map<std::string, std::chrono::steady_clock::time_point, std::less<>> firstRelationQuery;
+
 // The unique name that owns org.a11y.Bus, as last asked; empty: to be asked.
 std::string keeper;
 
@@ -128,6 +141,7 @@ std::optional<bool> enabled;
 void dropAccessibility() {
     accessibility.reset();
     processOfName.clear();
+    firstRelationQuery.clear();
     registry.clear();
 }
 
@@ -178,8 +192,14 @@ int onNameOwnerChanged(sd_bus_message* message, void*, sd_bus_error*) {
     const char* oldOwner = nullptr;
     const char* newOwner = nullptr;
     if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
-    if (*oldOwner) processOfName.erase(std::string(oldOwner));
-    if (*newOwner == '\0') processOfName.erase(std::string(name));
+    if (*oldOwner) {
+        processOfName.erase(std::string(oldOwner));
+        firstRelationQuery.erase(std::string(oldOwner));
+    }
+    if (*newOwner == '\0') {
+        processOfName.erase(std::string(name));
+        firstRelationQuery.erase(std::string(name));
+    }
     if (std::string_view(name) == registryName) registry = newOwner;
     return 0;
 }
@@ -230,7 +250,8 @@ int onProcessOfApplication(sd_bus_message* reply, void* context, sd_bus_error*) 
         return 0;
     }
     processOfName[name] = static_cast<std::int32_t>(process);
-    if (isBrowserProcess(static_cast<std::int32_t>(process))) {
+    if (isBrowserProcess(static_cast<std::int32_t>(process)) && !firstRelationQuery.contains(name)) {
+        firstRelationQuery.emplace(name, std::chrono::steady_clock::now());
         callLater(ignoreReply, nullptr, name.c_str(), rootPath, accessibleInterface, "GetRelationSet");
     }
     return 0;
@@ -444,6 +465,20 @@ std::optional<Reference> shownDocument(const Reference& window, const Deadline& 
     return std::nullopt;
 }
 
+// The document a window of `application` shows; asked again once, when the
+// time is up, while the browser may still be building its documents.
+std::optional<Reference> builtDocument(const std::string& application, const Reference& window,
+                                       const Deadline& deadline) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto built = firstRelationQuery.try_emplace(application, now).first->second + buildTime;
+    auto document = shownDocument(window, deadline);
+    if (document) return document;
+    const auto pause = std::chrono::duration_cast<std::chrono::microseconds>(built - std::chrono::steady_clock::now());
+    if (pause.count() <= 0 || static_cast<std::uint64_t>(pause.count()) >= deadline.left()) return document;
+    std::this_thread::sleep_for(pause);
+    return shownDocument(window, deadline);
+}
+
 std::string documentUrl(const Reference& document, const Deadline& deadline) {
     Message reply = call(accessibility.get(), deadline, document.name.c_str(), document.path.c_str(),
                          "org.a11y.atspi.Document", "GetAttributes");
@@ -542,7 +577,7 @@ std::string accessibleTabUrl(std::int32_t pid, const std::optional<std::string>&
             if (pid >= 1) processOfName.erase(application);
             continue;
         }
-        auto document = shownDocument(*window, deadline);
+        auto document = builtDocument(application, *window, deadline);
         return document ? documentUrl(*document, deadline) : std::string();
     }
     if (accessibility && sd_bus_is_open(accessibility.get()) <= 0) dropAccessibility();
