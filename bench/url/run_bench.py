@@ -32,8 +32,10 @@ from url_e2e_test import DesktopSession, UrlTest  # noqa: E402
 def build_loop(directory):
     build = os.path.dirname(COLLECTOR)
     libraries = [os.path.join(build, path) for path in (
-        "libcollector_core.a", "platform/linux/libplatform_linux.a", "libplatform_posix.a", "libplatform_text.a")]
-    flags = subprocess.run(["pkg-config", "--libs", "xcb", "xcb-screensaver", "xcb-xinput", "xcb-res", "libsystemd"],
+        "libcollector_core.a", "platform/linux/libplatform_linux.a", "platform/linux/libplatform_linux_desktop.a",
+        "libplatform_posix.a", "libplatform_text.a")]
+    flags = subprocess.run(["pkg-config", "--libs", "xcb", "xcb-screensaver", "xcb-xinput", "xcb-res", "libsystemd",
+                            "wayland-client"],
                            check=True, capture_output=True, text=True).stdout.split()
     binary = os.path.join(directory, "url_loop")
     subprocess.run(["c++", "-std=c++20", "-O2", "-I", ROOT, "-o", binary, os.path.join(HERE, "url_loop.cpp"),
