@@ -317,12 +317,13 @@ class BrowserTest(UrlTest):
         super().setUpClass()
         cls.window = cls.start_browser()
         cls.wait_for_published_url(cls.window)
-        cls.at_once = []  # for each record url_of was given: whether it had its URL
+        cls.at_once = []  # for each record url_of was given: its test, and whether it had its URL
 
     @classmethod
     def tearDownClass(cls):
-        print(f"\n{cls.__name__}: {sum(cls.at_once)} of {len(cls.at_once)} records had their URL at once, "
-              "the others at the next refresh", file=sys.stderr)
+        late = [test for test, had in cls.at_once if not had]
+        print(f"\n{cls.__name__}: {len(cls.at_once) - len(late)} of {len(cls.at_once)} records had their URL at "
+              f"once, the others at the next refresh {late}", file=sys.stderr)
         super().tearDownClass()
 
     def url_of(self, collector, record):
@@ -330,7 +331,7 @@ class BrowserTest(UrlTest):
         100 ms (a loaded machine) costs that sample its URL, and the next
         sample asks again: then the next refresh of the same window has it.
         How often that happened is told at the end of the suite."""
-        self.at_once.append(bool(record["url"]))
+        self.at_once.append((self._testMethodName, bool(record["url"])))
         if record["url"]:
             return record["url"]
         later = collector.next_event("refresh")
