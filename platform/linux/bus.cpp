@@ -90,6 +90,18 @@ std::uint64_t untilTimeout(sd_bus* connection) {
     return due > nowUs ? due - nowUs : 0;
 }
 
+bool addToPoll(sd_bus* connection, std::vector<pollfd>& fds, int& timeoutMs) {
+    const int fd = sd_bus_get_fd(connection);
+    const int events = sd_bus_get_events(connection);
+    if (fd < 0 || events < 0) return false;
+    fds.push_back({fd, static_cast<short>(events), 0});
+    const std::uint64_t waitUs = untilTimeout(connection);
+    if (waitUs == UINT64_MAX) return true;
+    const int waitMs = static_cast<int>(std::min<std::uint64_t>((waitUs + 999) / 1000, 60'000));
+    if (timeoutMs < 0 || waitMs < timeoutMs) timeoutMs = waitMs;
+    return true;
+}
+
 bool waitOnce(sd_bus* connection, const Deadline& deadline, bool watchInput) {
     const int fd = sd_bus_get_fd(connection);
     const int events = sd_bus_get_events(connection);

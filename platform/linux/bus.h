@@ -3,6 +3,7 @@
 // Nothing here blocks for longer than the deadline the caller gives.
 #pragma once
 
+#include <poll.h>
 #include <systemd/sd-bus.h>
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace bus {
 
@@ -67,6 +69,11 @@ Bus openSession(const Deadline& deadline);
 // Microseconds until the connection's own next timeout (a reply's, or 0 when
 // it holds messages read and not yet handled); UINT64_MAX when none is due.
 std::uint64_t untilTimeout(sd_bus* connection);
+
+// Appends the connection's descriptor with the events sd-bus waits for, and
+// cuts the poll's timeout (milliseconds, -1 for none) short by the
+// connection's next timeout; false when the connection has no descriptor.
+bool addToPoll(sd_bus* connection, std::vector<pollfd>& fds, int& timeoutMs);
 
 // Waits once for what the connection waits for (its events and timeout),
 // never past the deadline. `watchInput`: standard input's end cuts the wait

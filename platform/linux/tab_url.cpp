@@ -591,15 +591,7 @@ void watchAccessibilityBus() {
 
 void accessibilityBusDescriptors(std::vector<pollfd>& fds, int& timeoutMs) {
     for (sd_bus* connection : {session.get(), accessibility.get()}) {
-        if (!connection) continue;
-        const int fd = sd_bus_get_fd(connection);
-        const int events = sd_bus_get_events(connection);
-        if (fd < 0 || events < 0) continue;
-        fds.push_back({fd, static_cast<short>(events), 0});
-        const std::uint64_t waitUs = bus::untilTimeout(connection);
-        if (waitUs == UINT64_MAX) continue;
-        const int waitMs = static_cast<int>(std::min<std::uint64_t>((waitUs + 999) / 1000, 60'000));
-        if (timeoutMs < 0 || waitMs < timeoutMs) timeoutMs = waitMs;
+        if (connection) bus::addToPoll(connection, fds, timeoutMs);
     }
 }
 
