@@ -22,11 +22,12 @@
 // Chromium builds the document part of its tree only when a client first asks
 // any of its objects for relations, and has it some 10 to 50 ms later; until
 // then its windows have no EMBEDS relation. So the main loop connects to the
-// accessibility bus at start and follows the registry: every application on
-// the bus, and every one that registers later, is looked up by process (a
-// question to the bus itself, nothing to the application), and a browser's
-// process gets one relation query, sent without waiting for it. That is once
-// per browser process: a window it opens later has its document at once.
+// accessibility bus at start (accessibility on) and follows the registry:
+// every application on the bus, and every one that registers later, is looked
+// up by process (a question to the bus itself, nothing to the application),
+// and a browser's process gets one relation query, sent without waiting for
+// it. That is once per browser process: a window it opens later has its
+// document at once.
 // A lookup that comes while the browser may still be building (its first
 // relation query was less than `buildTime` ago: a sample right at start, or
 // just after the warm-up) asks once more when that time is up, within the
