@@ -1,11 +1,14 @@
 #include "platform/linux/bus.h"
 
 #include <poll.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "platform/posix/standard_input.h"
 
@@ -90,6 +93,18 @@ std::uint64_t untilTimeout(sd_bus* connection) {
     return due > nowUs ? due - nowUs : 0;
 }
 
+bool addToPoll(sd_bus* connection, std::vector<pollfd>& fds, int& timeoutMs) {
+    const int fd = sd_bus_get_fd(connection);
+    const int events = sd_bus_get_events(connection);
+    if (fd < 0 || events < 0) return false;
+    fds.push_back({fd, static_cast<short>(events), 0});
+    const std::uint64_t waitUs = untilTimeout(connection);
+    if (waitUs == UINT64_MAX) return true;
+    const int waitMs = static_cast<int>(std::min<std::uint64_t>((waitUs + 999) / 1000, 60'000));
+    if (timeoutMs < 0 || waitMs < timeoutMs) timeoutMs = waitMs;
+    return true;
+}
+
 bool waitOnce(sd_bus* connection, const Deadline& deadline, bool watchInput) {
     const int fd = sd_bus_get_fd(connection);
     const int events = sd_bus_get_events(connection);
@@ -126,9 +141,21 @@ Message call(sd_bus* connection, const Deadline& deadline, bool watchInput, cons
     return std::move(answer.reply);
 }
 
+bool openUserBus(sd_bus** connection) {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    bool there = address && *address;
+    if (!there) {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        struct stat status{};
+        there = runtime && runtime[0] == '/' && stat((std::string(runtime) + "/bus").c_str(), &status) == 0 &&
+                S_ISSOCK(status.st_mode);
+    }
+    return there && loadLibrary() && sd_bus_open_user(connection) >= 0;
+}
+
 Bus openSession(const Deadline& deadline, bool watchInput) {
     sd_bus* raw = nullptr;
-    if (!loadLibrary() || sd_bus_open_user(&raw) < 0) return {};
+    if (!openUserBus(&raw)) return {};
     Bus connection(raw);
     for (;;) {
         const int ready = sd_bus_is_ready(raw);

@@ -3,6 +3,8 @@
 // Nothing here blocks for longer than the deadline the caller gives.
 #pragma once
 
+#include <poll.h>
+
 #include "platform/linux/bus_library.h"
 
 #include <chrono>
@@ -10,6 +12,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace bus {
 
@@ -60,6 +63,12 @@ bool drain(sd_bus* connection);
 // as its own authentication timeout on the first call).
 bool waitReady(sd_bus* connection, const Deadline& deadline);
 
+// A new connection to the user's session bus, not yet greeted, as
+// sd_bus_open_user makes it; false when there is none. The session has a bus
+// when DBUS_SESSION_BUS_ADDRESS names one or $XDG_RUNTIME_DIR/bus is there;
+// libsystemd is opened only then, so a session without a bus never maps it.
+bool openUserBus(sd_bus** connection);
+
 // The user's session bus, connected and greeted before the deadline; empty
 // when there is none or it does not answer in time.
 Bus openSession(const Deadline& deadline);
@@ -67,6 +76,11 @@ Bus openSession(const Deadline& deadline);
 // Microseconds until the connection's own next timeout (a reply's, or 0 when
 // it holds messages read and not yet handled); UINT64_MAX when none is due.
 std::uint64_t untilTimeout(sd_bus* connection);
+
+// Appends the connection's descriptor with the events sd-bus waits for, and
+// cuts the poll's timeout (milliseconds, -1 for none) short by the
+// connection's next timeout; false when the connection has no descriptor.
+bool addToPoll(sd_bus* connection, std::vector<pollfd>& fds, int& timeoutMs);
 
 // Waits once for what the connection waits for (its events and timeout),
 // never past the deadline. `watchInput`: standard input's end cuts the wait

@@ -51,6 +51,8 @@
     S(sd_bus_send, send)                                          \
     S(sd_bus_set_address, set_address)                            \
     S(sd_bus_set_bus_client, set_bus_client)                      \
+    S(sd_bus_slot_set_destroy_callback, slot_set_destroy_callback) \
+    S(sd_bus_slot_set_floating, slot_set_floating)                \
     S(sd_bus_slot_unref, slot_unref)                              \
     S(sd_bus_start, start)                                        \
     S(sd_bus_wait, wait)
@@ -105,6 +107,8 @@ bool loadLibrary();
 #define sd_bus_send ::bus::libsystemd.send
 #define sd_bus_set_address ::bus::libsystemd.set_address
 #define sd_bus_set_bus_client ::bus::libsystemd.set_bus_client
+#define sd_bus_slot_set_destroy_callback ::bus::libsystemd.slot_set_destroy_callback
+#define sd_bus_slot_set_floating ::bus::libsystemd.slot_set_floating
 #define sd_bus_slot_unref ::bus::libsystemd.slot_unref
 #define sd_bus_start ::bus::libsystemd.start
 #define sd_bus_wait ::bus::libsystemd.wait

@@ -1,5 +1,6 @@
-// The main loop: poll on the timers and the window system's descriptors, and
-// serve the triggers on this thread, one callout at a time.
+// The main loop: poll on the timers, the window system's descriptors and the
+// accessibility bus's, and serve the triggers on this thread, one callout at
+// a time.
 #include <poll.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/linux/tab_url.h"
 #include "platform/linux/window_system.h"
 #include "platform/linux/workspace.h"
 #include "platform/platform.h"
@@ -38,6 +40,8 @@ void scheduleRepeatingTimer(double interval, Trigger trigger) {
 void runMainLoop() {
     const ws::WindowSystem& system = ws::windowSystem();
     ws::dropSnapshot();  // the start sample's
+    // Browsers already running are warmed up before they are first in front.
+    linux_desktop::watchAccessibilityBus();
     std::vector<pollfd> systemFds;
     std::vector<pollfd> fds;
     bool systemReadable = false;
@@ -45,15 +49,19 @@ void runMainLoop() {
         // Events the window system has already queued (read along with
         // replies) would wait unseen while poll sleeps.
         linux_desktop::serviceActivations(systemReadable);
+        linux_desktop::serviceAccessibilityBus();
         systemFds.clear();
         int timeoutMs = -1;
         system.descriptors(systemFds, timeoutMs);
         fds.clear();
         for (const Timer& timer : timers) fds.push_back({timer.fd, POLLIN, 0});
         fds.insert(fds.end(), systemFds.begin(), systemFds.end());
+        linux_desktop::accessibilityBusDescriptors(fds, timeoutMs);
         if (poll(fds.data(), fds.size(), timeoutMs) < 0) continue;
         systemReadable = false;
-        for (std::size_t i = timers.size(); i < fds.size(); ++i) systemReadable |= fds[i].revents != 0;
+        for (std::size_t i = timers.size(); i < timers.size() + systemFds.size(); ++i) {
+            systemReadable |= fds[i].revents != 0;
+        }
         for (std::size_t i = 0; i < timers.size(); ++i) {
             std::uint64_t expirations = 0;
             if (!(fds[i].revents & POLLIN) || read(timers[i].fd, &expirations, sizeof expirations) <= 0) {

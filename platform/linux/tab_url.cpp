@@ -18,7 +18,24 @@
 //   5. the document's attributes: DocURL, or else URI.
 // Every call waits at most for what is left of the sample's budget, and any
 // failure, refusal or reply of an unexpected form gives the empty text.
+//
+// Chromium builds the document part of its tree only when a client first asks
+// any of its objects for relations, and has it some 10 to 50 ms later; until
+// then its windows have no EMBEDS relation. So the main loop connects to the
+// accessibility bus at start (accessibility on) and follows the registry:
+// every application on the bus, and every one that registers later, is looked
+// up by process (a question to the bus itself, nothing to the application),
+// and a browser's process gets one relation query, sent without waiting for
+// it. That is once per browser process: a window it opens later has its
+// document at once.
+// A lookup that comes while the browser may still be building (its first
+// relation query was less than `buildTime` ago: a sample right at start, or
+// just after the warm-up) asks once more when that time is up, within the
+// sample's budget.
 #include "platform/linux/tab_url.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -26,6 +43,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -46,8 +64,18 @@ constexpr std::array<std::string_view, 15> browserIds = {
     "com.microsoft.Edge", "vivaldi-stable",     "com.vivaldi.Vivaldi",
 };
 
+// The names of browsers' processes (`comm`, cut at 15 bytes by the kernel),
+// whose applications on the bus are warmed up.
+constexpr std::array<std::string_view, 9> browserProcesses = {
+    "firefox", "firefox-esr", "firefox-bin", "chromium", "chromium-browse", "chrome", "brave", "msedge", "vivaldi-bin",
+};
+
 // What one sample may spend on the bus in all.
 constexpr std::chrono::microseconds sampleBudget{100'000};
+
+// How long after the first relation query a browser may still be building
+// its documents: Chromium has them some 10 to 50 ms later.
+constexpr std::chrono::milliseconds buildTime{60};
 
 // Longer texts are not taken as a URL (a data: URL can run to megabytes).
 constexpr std::size_t longestUrl = 64 * 1024;
@@ -59,6 +87,7 @@ constexpr std::uint32_t stateActive = 1;      // bit in the first word of a stat
 constexpr std::uint32_t relationEmbeds = 13;  // the window shows this document
 
 constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
+constexpr const char* registryName = "org.a11y.atspi.Registry";
 constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
 
 using bus::Bus;
@@ -79,8 +108,18 @@ Bus session;
 Bus accessibility;
 std::map<std::string, std::int32_t, std::less<>> processOfName;  // unique names asked
 
+// When each application was first asked for relations, by the warm-up or a
+// lookup; kept, like the processes, until the name leaves the bus.
+std::map<std::string, std::chrono::steady_clock::time_point, std::less<>> firstRelationQuery;
+
 // The unique name that owns org.a11y.Bus, as last asked; empty: to be asked.
 std::string keeper;
+
+// The registry's unique name on the accessibility bus; empty: not known yet.
+std::string registry;
+
+// The switch or its keeper changed: the main loop tries to connect again.
+bool recheck = false;
 
 // Longer addresses are not taken (a real one is well under 200 bytes).
 constexpr std::size_t longestAddress = 4096;
@@ -103,21 +142,27 @@ std::optional<bool> enabled;
 void dropAccessibility() {
     accessibility.reset();
     processOfName.clear();
+    firstRelationQuery.clear();
+    registry.clear();
 }
 
-// The switch's keeper says it changed: it is read again at the next sample.
+// The switch's keeper says it changed: it is read again, by the main loop or
+// at the next sample, whichever comes first.
 int onSwitchChanged(sd_bus_message* message, void*, sd_bus_error*) {
-    if (bus::sentBy(message, keeper)) enabled.reset();
+    if (!bus::sentBy(message, keeper)) return 0;
+    enabled.reset();
+    recheck = true;
     return 0;
 }
 
 // org.a11y.Bus changed hands: its new owner (if any) is asked afresh, and the
-// bus the old one named is left.
+// bus the old one named is left (the main loop connects to the new one).
 int onKeeperChanged(sd_bus_message* message, void*, sd_bus_error*) {
     if (!bus::sentBy(message, bus::driverName)) return 0;
     keeper.clear();
     enabled.reset();
     dropAccessibility();
+    recheck = true;
     return 0;
 }
 
@@ -148,8 +193,102 @@ int onNameOwnerChanged(sd_bus_message* message, void*, sd_bus_error*) {
     const char* oldOwner = nullptr;
     const char* newOwner = nullptr;
     if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
-    if (*oldOwner) processOfName.erase(std::string(oldOwner));
-    if (*newOwner == '\0') processOfName.erase(std::string(name));
+    if (*oldOwner) {
+        processOfName.erase(std::string(oldOwner));
+        firstRelationQuery.erase(std::string(oldOwner));
+    }
+    if (*newOwner == '\0') {
+        processOfName.erase(std::string(name));
+        firstRelationQuery.erase(std::string(name));
+    }
+    if (std::string_view(name) == registryName) registry = newOwner;
+    return 0;
+}
+
+// Whether process `pid` is a browser, by its name.
+bool isBrowserProcess(std::int32_t pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/comm";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    std::array<char, 32> text{};
+    const ssize_t length = read(fd, text.data(), text.size());
+    close(fd);
+    if (length <= 0) return false;
+    std::string_view name(text.data(), static_cast<std::size_t>(length));
+    if (name.ends_with('\n')) name.remove_suffix(1);
+    return std::find(browserProcesses.begin(), browserProcesses.end(), name) != browserProcesses.end();
+}
+
+int ignoreReply(sd_bus_message*, void*, sd_bus_error*) { return 0; }
+
+// Sends a call on the accessibility bus whose reply `handler` gets with
+// `context`, while the main loop (or a sample) processes the connection;
+// nothing waits for it. The call and its context go with the connection.
+void callLater(sd_bus_message_handler_t handler, std::unique_ptr<std::string> context, const char* destination,
+               const char* path, const char* interface, const char* member,
+               std::initializer_list<const char*> args = {}) {
+    if (!accessibility) return;
+    bus::Slot slot = bus::callAsync(accessibility.get(), handler, context.get(), destination, path, interface, member,
+                                    args);
+    if (!slot) return;
+    if (context) {
+        if (sd_bus_slot_set_destroy_callback(slot.get(), [](void* c) { delete static_cast<std::string*>(c); }) < 0) {
+            return;
+        }
+        context.release();
+    }
+    sd_bus_slot_set_floating(slot.get(), 1);
+}
+
+// The process of an application on the bus, answered: kept for the lookup,
+// and a browser is asked for its root's relations, which makes a Chromium
+// build the documents of all its windows. The answer is not needed.
+int onProcessOfApplication(sd_bus_message* reply, void* context, sd_bus_error*) {
+    const std::string& name = *static_cast<std::string*>(context);
+    std::uint32_t process = 0;
+    if (!bus::sentBy(reply, bus::driverName) || sd_bus_message_is_method_error(reply, nullptr) ||
+        sd_bus_message_read_basic(reply, 'u', &process) <= 0) {
+        return 0;
+    }
+    processOfName[name] = static_cast<std::int32_t>(process);
+    if (isBrowserProcess(static_cast<std::int32_t>(process)) && !firstRelationQuery.contains(name)) {
+        firstRelationQuery.emplace(name, std::chrono::steady_clock::now());
+        callLater(ignoreReply, nullptr, name.c_str(), rootPath, accessibleInterface, "GetRelationSet");
+    }
+    return 0;
+}
+
+// An application seen on the bus for the first time: its process is asked of
+// the bus.
+void applicationSeen(const std::string& name) {
+    if (processOfName.contains(name) || !name.starts_with(':')) return;
+    callLater(onProcessOfApplication, std::make_unique<std::string>(name), "org.freedesktop.DBus",
+              "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetConnectionUnixProcessID", {name.c_str()});
+}
+
+std::vector<Reference> readReferences(sd_bus_message* message);
+
+// The registry's applications when the connection was made.
+int onApplications(sd_bus_message* reply, void*, sd_bus_error*) {
+    if (sd_bus_message_is_method_error(reply, nullptr)) return 0;
+    if (const char* sender = sd_bus_message_get_sender(reply)) registry = sender;
+    for (const Reference& application : readReferences(reply)) applicationSeen(application.name);
+    return 0;
+}
+
+// An application registered: (s "add", i, i, v (so) the application, ...).
+int onApplicationAdded(sd_bus_message* message, void*, sd_bus_error*) {
+    const char* change = nullptr;
+    std::int32_t index = 0;
+    std::int32_t unused = 0;
+    const char* name = nullptr;
+    const char* path = nullptr;
+    if (!bus::sentBy(message, registry) || sd_bus_message_read(message, "sii", &change, &index, &unused) < 0 ||
+        std::string_view(change) != "add" || sd_bus_message_enter_container(message, 'v', "(so)") <= 0 ||
+        sd_bus_message_read(message, "(so)", &name, &path) < 0) {
+        return 0;
+    }
+    applicationSeen(name);
     return 0;
 }
 
@@ -161,11 +300,17 @@ Bus openAccessibility(const std::string& address, const Deadline& deadline) {
         sd_bus_start(raw) < 0 || !bus::waitReady(raw, deadline)) {
         return {};
     }
-    // Names that leave the bus leave the cache with them; the match is set up
-    // without waiting for its answer.
+    // Names that leave the bus leave the cache with them, and applications
+    // that register are warmed up when they are browsers; the matches are set
+    // up without waiting for their answers, and are in place before the
+    // registry is asked for the applications it has.
     if (sd_bus_match_signal_async(raw, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                   "org.freedesktop.DBus", "NameOwnerChanged", onNameOwnerChanged,
-                                  nullptr, nullptr) < 0) {
+                                  nullptr, nullptr) < 0 ||
+        sd_bus_add_match_async(raw, nullptr,
+                               "type='signal',sender='org.a11y.atspi.Registry',path='/org/a11y/atspi/accessible/root',"
+                               "interface='org.a11y.atspi.Event.Object',member='ChildrenChanged',arg0='add'",
+                               onApplicationAdded, nullptr, nullptr) < 0) {
         return {};
     }
     return connection;
@@ -224,7 +369,9 @@ bool connect(const Deadline& deadline) {
     auto address = readString(reply.get());
     if (!address || !acceptedBusAddress(*address)) return false;
     accessibility = openAccessibility(*address, deadline);
-    return accessibility != nullptr;
+    if (!accessibility) return false;
+    callLater(onApplications, nullptr, registryName, rootPath, accessibleInterface, "GetChildren");
+    return true;
 }
 
 // The references of an a(so) reply.
@@ -317,6 +464,20 @@ std::optional<Reference> shownDocument(const Reference& window, const Deadline& 
         if (sd_bus_message_skip(m, "a(so)") < 0 || sd_bus_message_exit_container(m) < 0) return std::nullopt;
     }
     return std::nullopt;
+}
+
+// The document a window of `application` shows; asked again once, when the
+// time is up, while the browser may still be building its documents.
+std::optional<Reference> builtDocument(const std::string& application, const Reference& window,
+                                       const Deadline& deadline) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto built = firstRelationQuery.try_emplace(application, now).first->second + buildTime;
+    auto document = shownDocument(window, deadline);
+    if (document) return document;
+    const auto pause = std::chrono::duration_cast<std::chrono::microseconds>(built - std::chrono::steady_clock::now());
+    if (pause.count() <= 0 || static_cast<std::uint64_t>(pause.count()) >= deadline.left()) return document;
+    std::this_thread::sleep_for(pause);
+    return shownDocument(window, deadline);
 }
 
 std::string documentUrl(const Reference& document, const Deadline& deadline) {
@@ -417,7 +578,7 @@ std::string accessibleTabUrl(std::int32_t pid, const std::optional<std::string>&
             if (pid >= 1) processOfName.erase(application);
             continue;
         }
-        auto document = shownDocument(*window, deadline);
+        auto document = builtDocument(application, *window, deadline);
         return document ? documentUrl(*document, deadline) : std::string();
     }
     if (accessibility && sd_bus_is_open(accessibility.get()) <= 0) dropAccessibility();
@@ -430,6 +591,27 @@ SessionAccessibility sessionAccessibility() {
     if (!session) session = openSession(deadline);
     if (!session) return SessionAccessibility::noBus;
     return accessibilityEnabled(deadline) ? SessionAccessibility::on : SessionAccessibility::off;
+}
+
+void watchAccessibilityBus() {
+    const Deadline deadline;
+    connect(deadline);
+}
+
+void accessibilityBusDescriptors(std::vector<pollfd>& fds, int& timeoutMs) {
+    for (sd_bus* connection : {session.get(), accessibility.get()}) {
+        if (connection) bus::addToPoll(connection, fds, timeoutMs);
+    }
+}
+
+void serviceAccessibilityBus() {
+    if (session && !bus::drain(session.get())) session.reset();
+    if (accessibility && !bus::drain(accessibility.get())) dropAccessibility();
+    if (recheck && session) {
+        recheck = false;
+        const Deadline deadline;
+        connect(deadline);
+    }
 }
 
 std::uint64_t accessibilityBusCalls() { return bus::callsMade(); }

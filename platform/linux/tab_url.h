@@ -1,10 +1,13 @@
 // The active tab's URL on Linux, read from the accessibility bus.
 #pragma once
 
+#include <poll.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace linux_desktop {
 
@@ -22,6 +25,24 @@ bool isAccessibleBrowser(std::string_view bundleId);
 // browser marks none of its windows active.
 std::string accessibleTabUrl(std::int32_t pid, const std::optional<std::string>& windowTitle);
 
+// The accessibility bus, followed from the main loop so that a browser has
+// built what the lookup reads before its first sample. Connects now when the
+// session has accessibility on (waiting no longer than one sample's budget);
+// then each browser already on the bus, and each one that registers later, is
+// asked once for something that makes it build its tree, without waiting for
+// the answer. Other applications are never asked anything.
+void watchAccessibilityBus();
+
+// Appends the descriptors of the collector's connections to the session bus
+// and the accessibility bus, with the events each waits for, and may shorten
+// the poll's timeout (milliseconds, -1 for none) when an answer is due.
+void accessibilityBusDescriptors(std::vector<pollfd>& fds, int& timeoutMs);
+
+// Handles what has arrived on those connections: answers, new browsers, the
+// switch or its keeper changing (then one attempt to connect, within one
+// sample's budget). Never waits otherwise.
+void serviceAccessibilityBus();
+
 // Whether `address`, as the accessibility bus's keeper gives it, is one the
 // collector connects to: a single address of a local socket (unix: with a
 // path or an abstract name, and perhaps the bus's guid). Any other transport
@@ -34,7 +55,8 @@ bool acceptedBusAddress(std::string_view address);
 enum class SessionAccessibility { on, off, noBus };
 SessionAccessibility sessionAccessibility();
 
-// D-Bus calls made since start (for measurements).
+// D-Bus calls made since start, those not waited for included (for
+// measurements).
 std::uint64_t accessibilityBusCalls();
 
 }  // namespace linux_desktop

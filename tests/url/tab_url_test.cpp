@@ -3,8 +3,11 @@
 // and plays a browser on another, on a private bus (the test runs under
 // dbus-run-session; the accessibility bus is that same bus). Each test sets
 // what the browser answers, including answers of the wrong form, errors and
-// silence.
+// silence. Whether the browser's process counts as a browser is up to this
+// process's name, which the warm-up tests set.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/prctl.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -39,10 +42,17 @@ struct Scenario {
     bool enabled = true;
     std::optional<std::string> address;  // GetAddress's answer, when not the bus itself
     std::vector<Window> windows;
-    std::set<std::string> wrongForm;  // members answered with a plain string
-    std::set<std::string> refused;    // members answered with an error
-    std::set<std::string> silent;     // members never answered
+    // The browser's members (the switch's keeper and the registry answer
+    // well whatever these say)...
+    std::set<std::string> wrongForm;  // answered with a plain string
+    std::set<std::string> refused;    // answered with an error
+    std::set<std::string> silent;     // never answered
+    // As Chromium: the browser builds its documents when it is first asked
+    // for the relations of any of its objects; that first answer shows none.
+    bool lazy = false;
 };
+
+constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
 
 std::string windowPath(std::size_t i) { return "/w" + std::to_string(i); }
 std::string documentPath(std::size_t i) { return "/d" + std::to_string(i); }
@@ -76,12 +86,32 @@ public:
         done.get_future().wait();
     }
 
-    // The browser leaves the bus and comes back under a new name.
+    // The browser leaves the bus and comes back under a new name, as a new
+    // process with nothing built, and registers: the registry announces it.
     void reconnectBrowser() {
         onThread([this] {
             sd_bus_flush_close_unref(browser_);
             browser_ = open();
+            forget();
+            const char* name = nullptr;
+            sd_bus_get_unique_name(browser_, &name);
+            EXPECT_GE(sd_bus_emit_signal(service_, rootPath, "org.a11y.atspi.Event.Object", "ChildrenChanged",
+                                         "siiva{sv}", "add", 0, 0, "(so)", name, rootPath, 0),
+                      0);
+            sd_bus_flush(service_);
         });
+    }
+
+    // The browser has built nothing yet, as one that nobody asked before.
+    void forget() {
+        std::lock_guard lock(mutex_);
+        built_ = false;
+    }
+
+    // Calls the browser has had.
+    int browserCalls() {
+        std::lock_guard lock(mutex_);
+        return browserCalls_;
     }
 
     // The switch's keeper announces a change.
@@ -94,17 +124,17 @@ public:
     }
 
     // org.a11y.Bus passes to a connection of its own (as when another program
-    // takes the name while the accessibility bus is not running), or back.
+    // takes the name while the accessibility bus is not running), or back
+    // when that connection ends; either way in one change of owner, which
+    // the collector answers by connecting once.
     void handOver(bool away) {
         onThread([&] {
             if (away) {
-                sd_bus_release_name(service_, "org.a11y.Bus");
                 keeper_ = open();
-                EXPECT_GE(sd_bus_request_name(keeper_, "org.a11y.Bus", 0), 0);
+                EXPECT_GE(sd_bus_request_name(keeper_, "org.a11y.Bus", SD_BUS_NAME_REPLACE_EXISTING), 0);
             } else {
                 sd_bus_flush_close_unref(keeper_);
                 keeper_ = nullptr;
-                EXPECT_GE(sd_bus_request_name(service_, "org.a11y.Bus", 0), 0);
             }
         });
     }
@@ -144,6 +174,10 @@ public:
             for (std::size_t i = 0; types[i]; ++i) {
                 if (types[i] == 's') {
                     EXPECT_GE(sd_bus_message_append_basic(signal, 's', args.at(i).c_str()), 0);
+                } else if (types[i] == 'i') {
+                    EXPECT_GE(sd_bus_message_append(signal, "i", std::stoi(args.at(i))), 0);
+                } else if (types[i] == 'v') {  // an object of the application args[i]
+                    EXPECT_GE(sd_bus_message_append(signal, "v", "(so)", args.at(i).c_str(), rootPath), 0);
                 }
             }
             EXPECT_GE(sd_bus_send(forger, signal, nullptr), 0);
@@ -162,7 +196,7 @@ private:
 
     void run() {
         service_ = open();
-        EXPECT_GE(sd_bus_request_name(service_, "org.a11y.Bus", 0), 0);
+        EXPECT_GE(sd_bus_request_name(service_, "org.a11y.Bus", SD_BUS_NAME_ALLOW_REPLACEMENT | SD_BUS_NAME_QUEUE), 0);
         EXPECT_GE(sd_bus_request_name(service_, "org.a11y.atspi.Registry", 0), 0);
         browser_ = open();
         ready_.set_value();
@@ -196,14 +230,21 @@ private:
         sd_bus* bus = sd_bus_message_get_bus(m);
         if (const char* sender = sd_bus_message_get_sender(m)) callers_[member] = sender;
         ++counts_[member];
-        if (scenario_.silent.contains(member)) return 1;
-        if (scenario_.refused.contains(member)) {
-            sd_bus_reply_method_errorf(m, "org.a11y.atspi.Error.Failed", "refused");
-            return 1;
-        }
-        if (scenario_.wrongForm.contains(member)) {
-            sd_bus_reply_method_return(m, "s", "unexpected");
-            return 1;
+        // Asked for relations before anything was built, the browser shows
+        // none this time and has them from then on.
+        bool showsEmbeds = !scenario_.lazy || built_;
+        if (bus == browser_) {
+            ++browserCalls_;
+            if (member == "GetRelationSet") built_ = true;
+            if (scenario_.silent.contains(member)) return 1;
+            if (scenario_.refused.contains(member)) {
+                sd_bus_reply_method_errorf(m, "org.a11y.atspi.Error.Failed", "refused");
+                return 1;
+            }
+            if (scenario_.wrongForm.contains(member)) {
+                sd_bus_reply_method_return(m, "s", "unexpected");
+                return 1;
+            }
         }
         const char* browserName = nullptr;
         sd_bus_get_unique_name(browser_, &browserName);
@@ -214,6 +255,8 @@ private:
             sd_bus_reply_method_return(m, "v", "b", scenario_.enabled ? 1 : 0);
         } else if (member == "GetChildren" && destination && std::string(destination) == "org.a11y.atspi.Registry") {
             sd_bus_reply_method_return(m, "a(so)", 1, browserName, "/org/a11y/atspi/accessible/root");
+        } else if (member == "GetRelationSet" && path == rootPath) {
+            sd_bus_reply_method_return(m, "a(ua(so))", 0);
         } else if (member == "GetChildren") {
             sd_bus_message* reply = nullptr;
             sd_bus_message_new_method_return(m, &reply);
@@ -232,7 +275,7 @@ private:
             } else if (member == "GetRelationSet") {
                 // A relation of another type comes first.
                 const std::string document = documentPath(window - scenario_.windows.data());
-                if (window->embeds) {
+                if (window->embeds && showsEmbeds) {
                     sd_bus_reply_method_return(m, "a(ua(so))", 2, 7u, 1, browserName, "/org/a11y/atspi/accessible/root",
                                                13u, 1, browserName, document.c_str());
                 } else {
@@ -268,6 +311,8 @@ private:
     Scenario scenario_;
     std::map<std::string, std::string> callers_;
     std::map<std::string, int> counts_;
+    int browserCalls_ = 0;
+    bool built_ = false;
     std::vector<std::function<void()>> commands_;
     std::promise<void> ready_;
     std::atomic<bool> stop_{false};
@@ -315,15 +360,63 @@ std::string lookUpUntil(const std::string& expected) {
     return url;
 }
 
+// Serves the collector's connections as the main loop does (poll on their
+// descriptors, then handle what came) until `done`, for 20 s at most.
+bool serveUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+        linux_desktop::serviceAccessibilityBus();
+        if (done()) return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        std::vector<pollfd> fds;
+        int timeoutMs = -1;
+        linux_desktop::accessibilityBusDescriptors(fds, timeoutMs);
+        const int wait = static_cast<int>(left.count());
+        poll(fds.data(), fds.size(), timeoutMs < 0 ? wait : std::min(timeoutMs, wait));
+    }
+}
+
+// Whether the collector waits for no answer and holds nothing unhandled.
+bool settled() {
+    std::vector<pollfd> fds;
+    int timeoutMs = -1;
+    linux_desktop::accessibilityBusDescriptors(fds, timeoutMs);
+    return !fds.empty() && timeoutMs < 0;
+}
+
+// This process under another name (what /proc/<pid>/comm shows) for a while.
+class ProcessName {
+public:
+    explicit ProcessName(const char* name) {
+        prctl(PR_GET_NAME, saved_);
+        prctl(PR_SET_NAME, name);
+    }
+    ~ProcessName() { prctl(PR_SET_NAME, saved_); }
+
+private:
+    char saved_[16] = {};
+};
+
+// One stand-in for the whole run: a new one for each suite would hand
+// org.a11y.Bus to a new connection, and the collector would read the switch
+// again in whichever test came first, answered as that test wants its browser
+// to answer.
+class StandInForTheRun : public ::testing::Environment {
+public:
+    void TearDown() override {
+        delete standIn;
+        standIn = nullptr;
+    }
+};
+
+const auto* const standInForTheRun = ::testing::AddGlobalTestEnvironment(new StandInForTheRun);
+
 class TabUrl : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         ASSERT_NE(std::getenv("DBUS_SESSION_BUS_ADDRESS"), nullptr) << "run under dbus-run-session";
-        standIn = new StandIn;
-    }
-    static void TearDownTestSuite() {
-        delete standIn;
-        standIn = nullptr;
+        if (!standIn) standIn = new StandIn;
     }
 };
 
@@ -439,6 +532,58 @@ TEST_F(TabUrl, BrowserBackUnderANewNameIsFoundAgain) {
     EXPECT_EQ(lookUpUntil("u:a"), "u:a");
 }
 
+struct WarmUpCase {
+    const char* name;
+    const char* process;  // the browser's process's name
+    bool connectAgain;    // the browser was there before the collector connected; else it registers after
+    bool warmed;
+};
+
+class WarmUp : public TabUrl, public ::testing::WithParamInterface<WarmUpCase> {};
+
+TEST_P(WarmUp, BrowserSeenOnTheBusHasItsUrlAtTheFirstLookup) {
+    standIn->set(with(showing({chromium("A", "u:a")}), &Scenario::lazy, true));
+    linux_desktop::watchAccessibilityBus();
+    ASSERT_TRUE(serveUntil(settled)) << "the collector connected as the main loop starts";
+    ProcessName name(GetParam().process);
+    const int calls = standIn->browserCalls();
+    const auto asked = linux_desktop::accessibilityBusCalls();
+    if (GetParam().connectAgain) {
+        standIn->forget();
+        standIn->handOver(true);  // the bus's keeper changes: the collector connects afresh
+    } else {
+        standIn->reconnectBrowser();
+    }
+    if (GetParam().warmed) {
+        EXPECT_TRUE(serveUntil([&] { return standIn->browserCalls() > calls && settled(); }));
+        EXPECT_EQ(standIn->browserCalls() - calls, 1) << "one call, before any lookup";
+    } else {
+        // The process was asked for, and every answer is in.
+        EXPECT_TRUE(serveUntil([&] { return linux_desktop::accessibilityBusCalls() > asked && settled(); }));
+        EXPECT_EQ(standIn->browserCalls(), calls) << "an application that is no browser is asked nothing";
+    }
+    const int relationQueries = standIn->count("GetRelationSet");
+    EXPECT_EQ(lookUp(), "u:a") << "the first lookup";
+    // Not warmed up, the browser was asked for relations first by the lookup,
+    // found still building, and asked once more a moment later.
+    EXPECT_EQ(standIn->count("GetRelationSet") - relationQueries, GetParam().warmed ? 1 : 2);
+    if (GetParam().connectAgain) {
+        // The keeper comes back: the collector connects again before the next test.
+        const int addressAsked = standIn->count("GetAddress");
+        standIn->handOver(false);
+        EXPECT_TRUE(serveUntil([&] { return standIn->count("GetAddress") > addressAsked && settled(); }));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Browsers, WarmUp,
+    ::testing::Values(WarmUpCase{"registersWhileWatched", "chromium", false, true},
+                      WarmUpCase{"thereWhenConnected", "firefox-esr", true, true},
+                      WarmUpCase{"notABrowser", "gedit", false, false},
+                      WarmUpCase{"notABrowserWhenConnected", "gedit", true, false},
+                      WarmUpCase{"nameOnlyStartsLikeABrowser", "chromium-helper", false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(TabUrl, SwitchOffMeansNoUrlAndNoCalls) {
     standIn->set(with(showing({gecko("A", "u:a")}), &Scenario::enabled, false));
     standIn->announceSwitch();
@@ -534,6 +679,9 @@ TEST_F(TabUrl, SignalsFromAnyoneButTheirSenderChangeNothing) {
          {"org.a11y.Bus", session, ""}},
         {"the browser left", accessibility, "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged",
          "sss", {browser, browser, ""}},
+        // Taken, the application would be asked for by its process.
+        {"an application registered", accessibility, rootPath, "org.a11y.atspi.Event.Object", "ChildrenChanged",
+         "siiv", {"add", "0", "0", session}},
     };
     for (const Forged& f : forged) {
         standIn->forge(f.destination, f.path, f.interface, f.member, f.types, f.args);

@@ -94,7 +94,7 @@ bool watchOwner(Session& session, bus::Slot& slot, const char* name) {
 
 std::unique_ptr<Session> openSession() {
     sd_bus* raw = nullptr;
-    if (!bus::loadLibrary() || sd_bus_open_user(&raw) < 0) return nullptr;
+    if (!bus::openUserBus(&raw)) return nullptr;
     auto session = std::make_unique<Session>();
     session->bus.reset(raw);
     if (!watchOwner(*session, session->shellOwnerSignal, shellName) ||
@@ -181,16 +181,7 @@ Session* session() { return current.get(); }
 // messages read and not yet handled).
 void descriptors(std::vector<pollfd>& fds, int& timeoutMs) {
     for (Session* s : {current.get(), pending.get()}) {
-        if (!s) continue;
-        sd_bus* connection = s->bus.get();
-        const int fd = sd_bus_get_fd(connection);
-        const int events = sd_bus_get_events(connection);
-        if (fd < 0 || events < 0) continue;
-        fds.push_back({fd, static_cast<short>(events), 0});
-        const std::uint64_t waitUs = bus::untilTimeout(connection);
-        if (waitUs == UINT64_MAX) continue;
-        const int waitMs = static_cast<int>(std::min<std::uint64_t>((waitUs + 999) / 1000, 60'000));
-        if (timeoutMs < 0 || waitMs < timeoutMs) timeoutMs = waitMs;
+        if (s) bus::addToPoll(s->bus.get(), fds, timeoutMs);
     }
 }
 

@@ -79,15 +79,7 @@ void unloadAtExit() {
 }
 
 void addDescriptor(const Link& link, std::vector<pollfd>& fds, int& timeoutMs) {
-    sd_bus* connection = link.connection.get();
-    const int fd = sd_bus_get_fd(connection);
-    const int events = sd_bus_get_events(connection);
-    if (fd < 0 || events < 0) return;
-    fds.push_back({fd, static_cast<short>(events), 0});
-    const std::uint64_t waitUs = link.more ? 0 : bus::untilTimeout(connection);
-    if (waitUs == UINT64_MAX) return;
-    const int waitMs = static_cast<int>(std::min<std::uint64_t>((waitUs + 999) / 1000, 60'000));
-    if (timeoutMs < 0 || waitMs < timeoutMs) timeoutMs = waitMs;
+    if (bus::addToPoll(link.connection.get(), fds, timeoutMs) && link.more) timeoutMs = 0;
 }
 
 }  // namespace

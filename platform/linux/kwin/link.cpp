@@ -240,7 +240,7 @@ std::vector<std::int32_t> scriptNumbers(std::string_view introspection) {
 
 std::unique_ptr<Link> openLink(std::uint32_t attempt, bool hold) {
     sd_bus* raw = nullptr;
-    if (!bus::loadLibrary() || sd_bus_open_user(&raw) < 0) return nullptr;
+    if (!bus::openUserBus(&raw)) return nullptr;
     auto link = std::make_unique<Link>();
     link->connection.reset(raw);
     link->scriptName = ownScriptName(attempt);
