@@ -22,6 +22,10 @@ packages=(
   gnome-shell sway wtype foot xwayland
   # test clients and the session's services
   python3-gi gir1.2-gtk-3.0 dbus dconf-service x11-utils
+  # the end-to-end suites, which run inside with the collector built outside:
+  # the libraries of the collector not pulled in above, the record check, and
+  # the protocols' XML that the collector's newer protocol versions come from
+  libxcb-screensaver0 python3-jsonschema wayland-protocols
 )
 
 cache="${PALVERN_ROOT_CACHE:-/var/cache/palvern}"
@@ -29,7 +33,8 @@ root="$cache/debian13"
 stamp="$root/.palvern-packages"
 wanted="${packages[*]}"
 
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wanted" ]; then
+ready() { [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wanted" ]; }
+if ready; then
   echo "$root"
   exit 0
 fi
@@ -46,6 +51,13 @@ if ! command -v mmdebstrap >/dev/null; then
 fi
 
 mkdir -p "$cache"
+# One maker at a time: suites started together wait for the first one's root.
+exec 9>"$cache/.lock"
+flock 9
+if ready; then
+  echo "$root"
+  exit 0
+fi
 # A fresh folder beside the old root, swapped in only once it is whole.
 building="$cache/debian13.new"
 rm -rf "$building"

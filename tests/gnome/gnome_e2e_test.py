@@ -5,10 +5,10 @@ system bus (two dbus-daemons of its own, tests/bus.conf), HOME and XDG_RUNTIME_D
 in a temporary folder, the project's extension installed in its
 XDG_DATA_HOME by its install script and enabled there in a key-file
 GSettings store before the shell starts (the shell loads no extension added
-later); beside it a test-only
-extension (test-extension/) turns on the shell's unsafe mode, so that the
-tests drive the shell with org.gnome.Shell.Eval: closing the overview the
-shell starts in, activating windows. Windows come from a GTK 3 Wayland client
+later); beside it a test-only extension (test-extension/, the entry for the
+shell's version) turns on the shell's unsafe mode, so that the tests drive
+the shell with org.gnome.Shell.Eval: closing the overview the shell starts
+in, activating windows. Windows come from a GTK 3 Wayland client
 (test_window.py), input for idle from Mutter's RemoteDesktop.
 
 Scripted shell (stand_in_shell.py): the extension's and the idle monitor's
@@ -33,8 +33,10 @@ import unittest
 from gi.repository import Gio, GLib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "x11"))
 sys.path.insert(0, os.path.join(HERE, "..", "wayland"))
+from desktops import offers  # noqa: E402
 from x11_e2e_test import DEADLINE, Collector, XSession  # noqa: E402
 from wayland_e2e_test import UNKNOWN, CollectorTest, TestCompositor, base_env, facts  # noqa: E402
 
@@ -127,7 +129,8 @@ class GnomeShell:
         os.makedirs(self.runtime, 0o700)
         extensions = os.path.join(self.data, "gnome-shell", "extensions")
         os.makedirs(extensions)
-        shutil.copytree(os.path.join(HERE, "test-extension"), os.path.join(extensions, TEST_UUID))
+        entry = "shell-45" if offers("gnome-shell", "es module extensions") else "shell-43"
+        shutil.copytree(os.path.join(HERE, "test-extension", entry), os.path.join(extensions, TEST_UUID))
         os.makedirs(os.path.join(config, "glib-2.0", "settings"))
         with open(os.path.join(config, "glib-2.0", "settings", "keyfile"), "w") as settings:
             settings.write(f"[org/gnome/shell]\nenabled-extensions=['{TEST_UUID}']\n")

@@ -1,19 +1,23 @@
 /* A small scripted compositor for the Wayland tests, on libwayland-server.
  *
- * Usage: wayland_test_compositor [--bare] SOCKET-NAME
+ * Usage: wayland_test_compositor [--bare | --idle-version=N] SOCKET-NAME
  *
  * Listens on $XDG_RUNTIME_DIR/SOCKET-NAME and offers wl_seat,
- * ext_idle_notifier_v1 and a foreign-toplevel manager whose toplevels come
- * from commands on standard input; with --bare, wl_seat alone. Prints
- * "ready" once it listens, and "ok" after each command has been sent to
- * every client. Commands, one a line (TEXT in hex, so that any bytes fit):
+ * ext_idle_notifier_v1 (at version 1, or N) and a foreign-toplevel manager
+ * whose toplevels come from commands on standard input; with --bare, wl_seat
+ * alone. Prints "ready" once it listens, and "ok" after each command has
+ * been sent to every client. Commands, one a line (TEXT in hex, so that any
+ * bytes fit):
  *
  *   new N APP TITLE  a toplevel numbered N ("-" for no app_id)
  *   title N TITLE    a new title for toplevel N
  *   activate N       N activated, the one before not, both in one batch
  *                    (N = 0: none activated, as on an empty workspace)
  *   close N          toplevel N closed
- *   idle / resume    every idle notification says idled / resumed
+ *   idle / resume    every idle notification says idled / resumed, but
+ *                    while an idle inhibitor is there only those for input
+ *                    alone (version 2) go idle
+ *   inhibit / allow  an idle inhibitor appears / goes
  *   stall            stops serving clients (the socket stays open) until
  *                    the line "serve" arrives
  *   when             prints "us T": the CLOCK_MONOTONIC microseconds just
@@ -49,6 +53,9 @@ struct toplevel {
 static struct wl_display *display;
 static struct wl_resource *managers[MAX_CLIENTS];
 static struct wl_resource *notifications[MAX_CLIENTS];
+static int input_only[MAX_CLIENTS]; /* the notification is for input alone */
+static int idled[MAX_CLIENTS];
+static int inhibited;
 static struct toplevel toplevels[MAX_TOPLEVELS];
 static long long last_sent_us;
 
@@ -162,21 +169,37 @@ static void notification_destroyed(struct wl_resource *resource) { forget(notifi
 
 static const struct ext_idle_notification_v1_interface notification_impl = {.destroy = destroy_resource};
 
-static void get_idle_notification(struct wl_client *client, struct wl_resource *resource, uint32_t id,
-                                  uint32_t timeout, struct wl_resource *seat) {
-    (void)timeout;
-    (void)seat;
+static void new_notification(struct wl_client *client, struct wl_resource *resource, uint32_t id, int input) {
     struct wl_resource *notification =
         wl_resource_create(client, &ext_idle_notification_v1_interface, wl_resource_get_version(resource), id);
     if (!notification) return;
     int slot = add(notifications, notification);
     wl_resource_set_implementation(notification, &notification_impl, NULL,
                                    slot < 0 ? NULL : notification_destroyed);
+    if (slot >= 0) {
+        input_only[slot] = input;
+        idled[slot] = 0;
+    }
+}
+
+static void get_idle_notification(struct wl_client *client, struct wl_resource *resource, uint32_t id,
+                                  uint32_t timeout, struct wl_resource *seat) {
+    (void)timeout;
+    (void)seat;
+    new_notification(client, resource, id, 0);
+}
+
+static void get_input_idle_notification(struct wl_client *client, struct wl_resource *resource, uint32_t id,
+                                        uint32_t timeout, struct wl_resource *seat) {
+    (void)timeout;
+    (void)seat;
+    new_notification(client, resource, id, 1);
 }
 
 static const struct ext_idle_notifier_v1_interface notifier_impl = {
     .destroy = destroy_resource,
     .get_idle_notification = get_idle_notification,
+    .get_input_idle_notification = get_input_idle_notification,
 };
 
 static void bind_notifier(struct wl_client *client, void *data, uint32_t version, uint32_t id) {
@@ -289,15 +312,20 @@ static void command(char *line) {
         toplevel->number = 0;  /* its handles stay until each client destroys them */
         toplevel->app_id = toplevel->title = NULL;
         memset(toplevel->handles, 0, sizeof toplevel->handles);
-    } else if (strcmp(word, "idle") == 0 || strcmp(word, "resume") == 0) {
+    } else if (strcmp(word, "idle") == 0) {
         for (int i = 0; i < MAX_CLIENTS; ++i) {
-            if (!notifications[i]) continue;
-            if (word[0] == 'i') {
-                ext_idle_notification_v1_send_idled(notifications[i]);
-            } else {
-                ext_idle_notification_v1_send_resumed(notifications[i]);
-            }
+            if (!notifications[i] || idled[i] || (inhibited && !input_only[i])) continue;
+            idled[i] = 1;
+            ext_idle_notification_v1_send_idled(notifications[i]);
         }
+    } else if (strcmp(word, "resume") == 0) {
+        for (int i = 0; i < MAX_CLIENTS; ++i) {
+            if (!notifications[i] || !idled[i]) continue;
+            idled[i] = 0;
+            ext_idle_notification_v1_send_resumed(notifications[i]);
+        }
+    } else if (strcmp(word, "inhibit") == 0 || strcmp(word, "allow") == 0) {
+        inhibited = word[0] == 'i';
     }
     if (strcmp(word, "when") == 0) {
         printf("us %lld\n", last_sent_us);
@@ -349,8 +377,10 @@ static int read_input(int fd, uint32_t mask, void *data) {
 
 int main(int argc, char **argv) {
     int bare = argc > 2 && strcmp(argv[1], "--bare") == 0;
-    if (argc < 2 || (argc > 2 && !bare)) {
-        fprintf(stderr, "usage: %s [--bare] SOCKET-NAME\n", argv[0]);
+    int idle_version = 1;
+    if (argc > 2 && !bare && sscanf(argv[1], "--idle-version=%d", &idle_version) != 1) idle_version = 0;
+    if (argc < 2 || argc > 3 || idle_version < 1 || idle_version > ext_idle_notifier_v1_interface.version) {
+        fprintf(stderr, "usage: %s [--bare | --idle-version=N] SOCKET-NAME\n", argv[0]);
         return 2;
     }
     display = wl_display_create();
@@ -361,7 +391,7 @@ int main(int argc, char **argv) {
     wl_global_create(display, &wl_seat_interface, 1, NULL, bind_seat);
     if (!bare) {
         wl_global_create(display, &zwlr_foreign_toplevel_manager_v1_interface, 3, NULL, bind_manager);
-        wl_global_create(display, &ext_idle_notifier_v1_interface, 1, NULL, bind_notifier);
+        wl_global_create(display, &ext_idle_notifier_v1_interface, idle_version, NULL, bind_notifier);
     }
     wl_event_loop_add_fd(wl_display_get_event_loop(display), 0, WL_EVENT_READABLE, read_input, NULL);
     printf("ready\n");

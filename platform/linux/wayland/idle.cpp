@@ -4,8 +4,9 @@
 // second plus the time since, and 0 again once input resumes. Neither
 // offered: always 0.
 //
-// The notifier's version 1 is the one used: its idle notification follows
-// idle inhibitors (a playing video can keep the user looking active).
+// A notifier of version 2 gives the notification for input alone, which idle
+// inhibitors do not hold back; at version 1 (and with org_kde_kwin_idle) an
+// inhibitor, such as a playing video's, keeps the user looking active.
 #include "platform/linux/wayland/client_library.h"  // before any protocol header
 
 #include <algorithm>
@@ -30,9 +31,12 @@ void onKdeIdle(void* data, org_kde_kwin_idle_timeout*) { idled(*static_cast<Idle
 void onKdeResumed(void* data, org_kde_kwin_idle_timeout*) { resumed(*static_cast<Idle*>(data)); }
 const org_kde_kwin_idle_timeout_listener kdeListener = {.idle = onKdeIdle, .resumed = onKdeResumed};
 
+// The notifier's version with the notification for input alone.
+constexpr std::uint32_t inputIdleVersion = EXT_IDLE_NOTIFIER_V1_GET_INPUT_IDLE_NOTIFICATION_SINCE_VERSION;
+
 template <class T>
-T* bind(Session& session, const Session::Global& global, const wl_interface& interface) {
-    return static_cast<T*>(wl_registry_bind(session.registry.get(), global.name, &interface, 1));
+T* bind(Session& session, const Session::Global& global, const wl_interface& interface, std::uint32_t version = 1) {
+    return static_cast<T*>(wl_registry_bind(session.registry.get(), global.name, &interface, version));
 }
 
 }  // namespace
@@ -43,9 +47,12 @@ void bindIdle(Session& session) {
     session.boundSeat.reset(bind<wl_seat>(session, session.seat, wl_seat_interface));
     Idle& idle = session.idle;
     if (session.extIdle.name != 0) {
-        idle.notifier.reset(bind<ext_idle_notifier_v1>(session, session.extIdle, ext_idle_notifier_v1_interface));
-        idle.notification.reset(
-            ext_idle_notifier_v1_get_idle_notification(idle.notifier.get(), timeoutMs, session.boundSeat.get()));
+        const std::uint32_t version = std::min(session.extIdle.version, inputIdleVersion);
+        idle.notifier.reset(
+            bind<ext_idle_notifier_v1>(session, session.extIdle, ext_idle_notifier_v1_interface, version));
+        auto* get = version >= inputIdleVersion ? ext_idle_notifier_v1_get_input_idle_notification
+                                                : ext_idle_notifier_v1_get_idle_notification;
+        idle.notification.reset(get(idle.notifier.get(), timeoutMs, session.boundSeat.get()));
         ext_idle_notification_v1_add_listener(idle.notification.get(), &notificationListener, &idle);
     } else {
         idle.kdeIdle.reset(bind<org_kde_kwin_idle>(session, session.kdeIdle, org_kde_kwin_idle_interface));
