@@ -14,8 +14,9 @@
 set -euo pipefail
 
 packages=(
-  # Windows desktop under Wine
-  wine wine64 xvfb openbox xdotool
+  # Windows desktop under Wine; mingw-w64's newer headers, which the check of
+  # the UI Automation declarations compiles against
+  wine wine64 xvfb openbox xdotool mingw-w64-common
   # KDE Plasma 6: KWin (without kwin-common KWin 6 has no /WindowsRunner)
   kwin-wayland kwin-common
   # GNOME 48, sway 1.10 with a terminal, input and XWayland

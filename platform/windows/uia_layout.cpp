@@ -13,6 +13,12 @@
 #include <uiautomationclient.h>
 #endif
 
+// The test of this check compiles it against such an SDK and asks for the
+// interfaces to be there, so that the check cannot pass by checking nothing.
+#if defined(PALVERN_REQUIRE_SDK_INTERFACES) && !defined(__IUIAutomation2_INTERFACE_DEFINED__)
+#error "this SDK does not declare the UI Automation client interfaces"
+#endif
+
 #define PALVERN_SAME_PLACE(sdk, ours, method) \
     static_assert(offsetof(sdk, method) == offsetof(ours, method), #sdk "::" #method " is out of place")
 

@@ -21,6 +21,9 @@
 #include <shellapi.h>
 #include <uiautomationcore.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -198,6 +201,7 @@ DWORD WINAPI readCommands(void*) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    _setmode(_fileno(stdout), _O_BINARY);  // lines end in a line feed alone
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     HMODULE core = LoadLibraryW(L"uiautomationcore.dll");
     returnProvider = reinterpret_cast<ReturnProvider>(
