@@ -59,7 +59,7 @@ export class CollectorError extends Error {
 }
 
 export interface SpawnOptions {
-  /** The executable; looked up on PATH when it has no slash. Default "PalvernCollector". */
+  /** The executable; looked up on PATH when it has no slash. Default "PalvernCollector" ("PalvernCollector.exe" on Windows). */
   path?: string;
   /** Its environment. Default process.env. */
   env?: NodeJS.ProcessEnv;

@@ -71,7 +71,9 @@ class Collector extends EventEmitter {
     this.#path = path;
     let resolveClosed;
     this.#closed = new Promise((resolve) => { resolveClosed = resolve; });
-    const child = spawn(path, [], { stdio: ["pipe", "pipe", "ignore"], env });
+    // windowsHide: on Windows the collector is a console program, started
+    // without a console window of its own.
+    const child = spawn(path, [], { stdio: ["pipe", "pipe", "ignore"], env, windowsHide: true });
     this.#child = child;
     // Ending the input of a collector that has already gone fails; that is fine.
     child.stdin.on("error", () => {});
@@ -188,7 +190,10 @@ class Collector extends EventEmitter {
   }
 }
 
+// The executable started without a path, looked up on PATH.
+const EXECUTABLE = process.platform === "win32" ? "PalvernCollector.exe" : "PalvernCollector";
+
 // Starts the collector at `path` (looked up on PATH when it has no slash).
-export function spawnCollector({ path = "PalvernCollector", env } = {}) {
+export function spawnCollector({ path = EXECUTABLE, env } = {}) {
   return new Collector(path, env);
 }

@@ -17,6 +17,7 @@ import asyncio
 import json
 import signal as _signal
 import subprocess
+import sys
 import threading
 from dataclasses import dataclass, fields
 from typing import IO, Any, Literal, Mapping, Optional, Union, cast
@@ -27,6 +28,12 @@ __all__ = [
 ]
 
 SampleEvent = Literal["start", "focus", "refresh"]
+
+# The executable started without a path, looked up on PATH.
+_EXECUTABLE = "PalvernCollector.exe" if sys.platform == "win32" else "PalvernCollector"
+# On Windows the collector is a console program: started without a console
+# window of its own (0, no flags, elsewhere).
+_CREATION_FLAGS = getattr(subprocess, "CREATE_NO_WINDOW", 0)
 
 
 @dataclass(frozen=True)
@@ -147,7 +154,7 @@ class Collector:
     next call goes on reading. stop() from another thread ends the iteration.
     """
 
-    def __init__(self, path: str = "PalvernCollector", *,
+    def __init__(self, path: str = _EXECUTABLE, *,
                  env: Optional[Mapping[str, str]] = None,
                  stop_timeout: float = STOP_TIMEOUT) -> None:
         self.path = path
@@ -158,7 +165,8 @@ class Collector:
         self._ending = threading.Lock()  # a stop() meanwhile waits for the status
         try:
             self._proc = subprocess.Popen([path], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                          stderr=subprocess.DEVNULL, env=env)
+                                          stderr=subprocess.DEVNULL, env=env,
+                                          creationflags=_CREATION_FLAGS)
         except OSError as error:
             raise _missing(path, error) from error
         self._stdin = cast(IO[bytes], self._proc.stdin)
@@ -222,7 +230,7 @@ class AsyncCollector:
     record in c``, or ``c = await AsyncCollector(path).start()`` and ``await
     c.stop()``. The same records and errors as Collector."""
 
-    def __init__(self, path: str = "PalvernCollector", *,
+    def __init__(self, path: str = _EXECUTABLE, *,
                  env: Optional[Mapping[str, str]] = None,
                  stop_timeout: float = STOP_TIMEOUT) -> None:
         self.path = path
@@ -239,7 +247,7 @@ class AsyncCollector:
         try:
             self._proc = await asyncio.create_subprocess_exec(
                 self.path, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                stderr=subprocess.DEVNULL, env=self._env)
+                stderr=subprocess.DEVNULL, env=self._env, creationflags=_CREATION_FLAGS)
         except OSError as error:
             raise _missing(self.path, error) from error
         return self
