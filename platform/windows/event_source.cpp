@@ -3,7 +3,10 @@
 // of the collector's own while it runs.
 #include <windows.h>
 
+#include <optional>
+
 #include "platform/platform.h"
+#include "platform/windows/callout.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/input.h"
 
@@ -19,6 +22,7 @@ struct Totals {
 Totals totals;
 KeyPresses keyPresses;
 WindowHandle inputWindow;
+std::optional<double> idleReading;  // this callout's
 
 // Raw Input's usages of the generic desktop page.
 constexpr USHORT genericDesktop = 0x01;
@@ -68,17 +72,24 @@ void startCounting() {
 }
 
 }  // namespace
+
+void dropIdleReading() { idleReading.reset(); }
+
 }  // namespace windows_desktop
 
 namespace platform {
 
 using namespace windows_desktop;
 
+// The probe asks once for each kind of input; Windows keeps one time for
+// all of them, read once per callout.
 double secondsSinceLastEventType(int, int) {
-    LASTINPUTINFO last = {};
-    last.cbSize = sizeof last;
-    if (!GetLastInputInfo(&last)) return 0;
-    return idleMilliseconds(GetTickCount(), last.dwTime) / 1000.0;
+    if (!idleReading) {
+        LASTINPUTINFO last = {};
+        last.cbSize = sizeof last;
+        idleReading = GetLastInputInfo(&last) ? idleMilliseconds(GetTickCount(), last.dwTime) / 1000.0 : 0.0;
+    }
+    return *idleReading;
 }
 
 std::uint32_t counterForEventType(int, int type) {

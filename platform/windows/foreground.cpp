@@ -1,5 +1,7 @@
 #include "platform/windows/foreground.h"
 
+#include "platform/windows/callout.h"
+
 #include <objbase.h>
 
 #include "platform/windows/handles.h"

@@ -16,13 +16,10 @@ struct Foreground {
 };
 
 // The foreground window of another process than the desktop's own window,
-// read at the first use in a callout and kept until dropForeground(), so
+// read at the first use in a callout and kept until its end (callout.h), so
 // that every fact of one sample comes from the same window. None when there
 // is no such window (the desktop, a lock screen, a switch in flight).
 const std::optional<Foreground>& foreground();
-
-// Forgets what the callout read; the main loop calls it after each callout.
-void dropForeground();
 
 // COM on the main thread, for the shell's property stores and UI
 // Automation: the multithreaded apartment, so that no call into another

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/windows/foreground.h"
+#include "platform/windows/callout.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/workspace.h"
 
@@ -46,7 +46,7 @@ void scheduleRepeatingTimer(double interval, Trigger trigger) {
 }
 
 void runMainLoop() {
-    windows_desktop::dropForeground();  // the start sample's
+    windows_desktop::endCallout();  // the start sample's
     std::vector<HANDLE> handles;
     for (const Timer& timer : timers) handles.push_back(timer.handle.get());
     const auto count = static_cast<DWORD>(handles.size());
@@ -57,7 +57,7 @@ void runMainLoop() {
             MsgWaitForMultipleObjectsEx(count, handles.data(), INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (woken >= WAIT_OBJECT_0 && woken < WAIT_OBJECT_0 + count) {
             timers[woken - WAIT_OBJECT_0].trigger();
-            windows_desktop::dropForeground();
+            windows_desktop::endCallout();
         }
     }
 }

@@ -8,11 +8,12 @@
 #include <shellapi.h>
 
 #include <cwchar>
-#include <span>
+#include <map>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/utf16.h"
+#include "platform/windows/callout.h"
 #include "platform/windows/foreground.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/identity.h"
@@ -58,7 +59,7 @@ std::optional<std::u16string> windowModelId(HWND window) {
 
 // The FileDescription of an executable's version resource, in the language
 // the user's interface shows where the resource has it.
-std::optional<std::u16string> fileDescription(const std::u16string& path) {
+std::optional<std::u16string> readFileDescription(const std::u16string& path) {
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeExW(FILE_VER_GET_LOCALISED, wide(path), &ignored);
     if (size == 0 || size > largestVersionResource) return std::nullopt;
@@ -85,6 +86,30 @@ std::optional<std::u16string> fileDescription(const std::u16string& path) {
     return std::nullopt;
 }
 
+// The descriptions read, by executable, each with the file's time and size
+// when it was read: a file that changes (an update) is read again.
+struct Described {
+    FILETIME written;
+    DWORD sizeHigh;
+    DWORD sizeLow;
+    std::optional<std::u16string> description;
+};
+std::map<std::u16string, Described> described;
+constexpr std::size_t mostDescribed = 256;
+
+std::optional<std::u16string> fileDescription(const std::u16string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA file;
+    if (!GetFileAttributesExW(wide(path), GetFileExInfoStandard, &file)) return readFileDescription(path);
+    auto known = described.find(path);
+    if (known != described.end() && CompareFileTime(&known->second.written, &file.ftLastWriteTime) == 0 &&
+        known->second.sizeHigh == file.nFileSizeHigh && known->second.sizeLow == file.nFileSizeLow) {
+        return known->second.description;
+    }
+    if (described.size() >= mostDescribed) described.clear();
+    Described entry{file.ftLastWriteTime, file.nFileSizeHigh, file.nFileSizeLow, readFileDescription(path)};
+    return described.insert_or_assign(path, std::move(entry)).first->second.description;
+}
+
 std::optional<std::string> utf8(const std::optional<std::u16string>& text) {
     if (!text) return std::nullopt;
     return platform::utf16ToUtf8(*text);
@@ -101,7 +126,7 @@ void serviceActivations() {
         lastPosted = facts->pid;
         activationTrigger();
     }
-    dropForeground();
+    endCallout();
 }
 
 }  // namespace windows_desktop
