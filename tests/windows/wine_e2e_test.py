@@ -68,6 +68,17 @@ class DesktopTest(unittest.TestCase):
             records.append(record)
 
 
+class NoWindow(DesktopTest):
+    def test_without_a_window_in_front_the_process_is_unknown_until_one_is_activated(self):
+        collector, start = self.start()
+        self.assertEqual(facts(start), ("Unknown", "", "", ""))
+        window = self.desktop.test_window("First window")
+        self.addCleanup(window.close)
+        self.desktop.activate(window.x(0))
+        focus = collector.next_event("focus")
+        self.assertEqual(facts(focus), (ENGLISH_NAME, TEST_WINDOW_PATH, "First window", ""))
+
+
 class StartAndFocus(DesktopTest):
     @classmethod
     def setUpClass(cls):
