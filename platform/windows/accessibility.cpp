@@ -1,31 +1,26 @@
 // Accessibility on Windows: an application element is a process; its windows
-// are its visible top-level windows, and a window's title is its text as
-// the system keeps it.
+// are its visible top-level windows, and a window's title is its text as the
+// system keeps it.
 #include <windows.h>
 
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/utf16.h"
+#include "platform/window_accessibility.h"
 #include "platform/windows/foreground.h"
 #include "platform/windows/handles.h"
-#include "platform/windows/objects.h"
 
-namespace platform {
+namespace window_accessibility {
 namespace {
-
-using windows_desktop::makeText;
-using windows_desktop::makeWindow;
-using windows_desktop::makeWindowList;
-
-constexpr int axFailure = -25200;
-constexpr int axAttributeUnsupported = -25205;
-constexpr int axNoValue = -25212;
 
 // Titles are read up to this many UTF-16 units; a longer one is cut there.
 constexpr int longestTitle = 32767;
 // At most this many of a process's windows are listed.
 constexpr std::size_t mostWindows = 64;
+
+std::uint64_t id(HWND window) { return reinterpret_cast<std::uintptr_t>(window); }
+HWND handle(std::uint64_t window) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window)); }
 
 // The window's text. For a window of another process GetWindowTextW reads
 // what the system keeps without sending the window a message, so a window
@@ -34,15 +29,15 @@ std::optional<std::string> windowTitle(HWND window) {
     static wchar_t buffer[longestTitle + 1];  // the main thread's
     const int length = GetWindowTextW(window, buffer, longestTitle + 1);
     if (length <= 0) return std::nullopt;
-    return utf16ToUtf8(windows_desktop::units(buffer, static_cast<std::size_t>(length)));
+    return platform::utf16ToUtf8(windows_desktop::units(buffer, static_cast<std::size_t>(length)));
 }
 
 // The visible top-level windows of process `pid` that have a title, top-most
 // first (the order EnumWindows gives).
-std::vector<HWND> titledWindowsOf(std::int32_t pid) {
+std::vector<std::uint64_t> titledWindowsOf(std::int32_t pid) {
     struct Search {
         DWORD pid;
-        std::vector<HWND> windows;
+        std::vector<std::uint64_t> windows;
     } search{static_cast<DWORD>(pid), {}};
     EnumWindows(
         [](HWND window, LPARAM data) -> BOOL {
@@ -51,7 +46,7 @@ std::vector<HWND> titledWindowsOf(std::int32_t pid) {
             GetWindowThreadProcessId(window, &owner);
             wchar_t first[2];
             if (owner == s.pid && IsWindowVisible(window) && GetWindowTextW(window, first, 2) > 0) {
-                s.windows.push_back(window);
+                s.windows.push_back(id(window));
             }
             return s.windows.size() < mostWindows;
         },
@@ -59,11 +54,17 @@ std::vector<HWND> titledWindowsOf(std::int32_t pid) {
     return std::move(search.windows);
 }
 
+}  // namespace
+
+using platform::axSuccess;
+using platform::Handle;
+using platform::Object;
+
 int readApplication(const Object& application, std::string_view attribute, Handle& value) {
     if (attribute == "AXFocusedWindow") {
         const auto& facts = windows_desktop::foreground();
         if (!facts || static_cast<std::int32_t>(facts->pid) != application.pid) return axNoValue;
-        value = makeWindow(facts->window);
+        value = makeWindow(id(facts->window));
         return axSuccess;
     }
     if (attribute == "AXWindows") {
@@ -75,45 +76,19 @@ int readApplication(const Object& application, std::string_view attribute, Handl
 
 int readWindow(const Object& window, std::string_view attribute, Handle& value) {
     if (attribute != "AXTitle") return axAttributeUnsupported;
-    std::optional<std::string> title = windowTitle(window.window);
+    std::optional<std::string> title = windowTitle(handle(window.window));
     if (!title) return axNoValue;
     value = makeText(std::move(*title));
     return axSuccess;
 }
 
-}  // namespace
+}  // namespace window_accessibility
+
+namespace platform {
 
 // Windows has no permission to grant for reading other programs' windows.
-// (An unelevated collector is denied the input and titles of elevated
-// windows by UIPI all the same; the README says what that hides.)
+// (An unelevated collector is denied some of elevated windows by UIPI all
+// the same; the README says what.)
 bool accessibilityTrusted() { return true; }
-
-Handle createApplicationElement(std::int32_t pid) { return windows_desktop::makeApplication(pid); }
-
-int copyAttributeValue(const Handle& element, std::string_view attribute, Handle& value) {
-    if (!element) return axFailure;
-    switch (element->kind) {
-        case Object::Kind::application: return readApplication(*element, attribute, value);
-        case Object::Kind::window: return readWindow(*element, attribute, value);
-        default: return axFailure;
-    }
-}
-
-bool isElement(const Handle& value) {
-    return value && (value->kind == Object::Kind::window || value->kind == Object::Kind::application);
-}
-
-bool isText(const Handle& value) { return value && value->kind == Object::Kind::text; }
-
-bool isElementList(const Handle& value) { return value && value->kind == Object::Kind::windowList; }
-
-std::size_t listCount(const Handle& list) { return isElementList(list) ? list->windows.size() : 0; }
-
-Handle listFirst(const Handle& list) {
-    if (listCount(list) == 0) return Handle();
-    return makeWindow(list->windows.front());
-}
-
-std::string textValue(const Handle& text) { return isText(text) ? text->text : std::string(); }
 
 }  // namespace platform

@@ -1,9 +1,8 @@
 #include "platform/windows/foreground.h"
 
-#include "platform/windows/callout.h"
-
 #include <objbase.h>
 
+#include "platform/windows/callout.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/identity.h"
 

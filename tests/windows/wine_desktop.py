@@ -21,6 +21,7 @@ import select
 import shlex
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -167,6 +168,10 @@ class WineDesktop:
     def __init__(self):
         self.children = []
         self.root = None
+        # What Wine reports as errors for the test programs (not the
+        # collector's: its standard error must stay empty), for a failure's
+        # message.
+        self.log = tempfile.NamedTemporaryFile(prefix="palvern-wine-", suffix=".log")
         # Wine's interface language comes from LANG (the root has no other
         # locale than C.UTF-8, so English is all Wine can show).
         self.env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "HOME": "/tmp/home", "DISPLAY": ":0",
@@ -252,14 +257,21 @@ class WineDesktop:
         for proc in self.children:
             state = "running" if proc.poll() is None else f"exited {proc.returncode}"
             lines.append(f"\n  {shlex.join(proc.args[-3:])}: {state}")
-        log = self.run(["cat", "/tmp/openbox.log"], check=False).stdout.decode(errors="replace")
-        return "".join(lines) + "\n  openbox said: " + log[-2000:]
+        openbox = self.run(["cat", "/tmp/openbox.log"], check=False).stdout.decode(errors="replace")
+        self.log.flush()
+        with open(self.log.name, "rb") as log:
+            wine = log.read()[-3000:].decode(errors="replace")
+        processes = self.run(["ps", "-eo", "pid,stat,etime,args"], check=False).stdout.decode(errors="replace")
+        wine_processes = "\n".join(line for line in processes.splitlines()
+                                   if any(word in line for word in ("wine", ".exe", "Xvfb", "openbox")))
+        return ("".join(lines) + "\n  openbox said: " + openbox[-2000:] + "\n  Wine said: " + wine +
+                "\n  Wine's processes (the machine's):\n" + wine_processes[-3000:])
 
     def read_line(self, proc, what):
         ready, _, _ = select.select([proc.stdout], [], [], DEADLINE)
         line = proc.stdout.readline() if ready else b""
         if not line:
-            raise AssertionError(f"{what}: nothing within {DEADLINE} s")
+            raise AssertionError(f"{what}: nothing within {DEADLINE} s" + self.diagnosis())
         return line
 
     def xdotool(self, *args):
@@ -277,7 +289,8 @@ class WineDesktop:
             argv += ["--address-bar", hex16(address_bar[0]), hex16(address_bar[1])]
         for title in titles:
             argv += ["--window", hex16(title)]
-        proc = self.spawn(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        proc = self.spawn(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log,
+                          env={"WINEDEBUG": "-all,err+all"})
         windows = []
         for _ in titles:
             hwnd, x = self.read_line(proc, "test_window's windows").split()
@@ -289,7 +302,7 @@ class WineDesktop:
     def notepad(self):
         """Wine's notepad (no version resource); returns its X window."""
         before = set(self.x_windows("Notepad"))
-        self.spawn([NOTEPAD])
+        self.spawn([NOTEPAD], stderr=self.log, env={"WINEDEBUG": "-all,err+all"})
         found = self.wait(lambda: set(self.x_windows("Notepad")) - before, "notepad's window")
         x = found.pop()
         self.wait(lambda: self.is_managed(x), "notepad managed by openbox")
@@ -322,3 +335,4 @@ class WineDesktop:
         if self.root:
             self.root.close()
             self.root = None
+        self.log.close()
