@@ -183,8 +183,8 @@ class WineDesktop:
             self.root = debian13_root.Root.make().start(
                 binds={os.path.abspath(BUILD): INSIDE_BUILD, os.path.abspath(PREFIX_STORE): INSIDE_STORE})
             self.run(["mkdir", "-p", "/tmp/home", "/tmp/overlay"])
-            self.server = self.spawn(["Xvfb", ":0", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"],
-                                     wine=False)
+            self.server = self.spawn(["sh", "-c", "exec Xvfb :0 -screen 0 1280x800x24 -nolisten tcp -noreset "
+                                      ">/tmp/xvfb.log 2>&1"], wine=False)
             self.wait(lambda: self.run(["xprop", "-root", "-len", "1", "_NET_SUPPORTED"], check=False)
                       .returncode == 0, "Xvfb")
             self.spawn(["sh", "-c", "exec openbox --sm-disable >/tmp/openbox.log 2>&1"], wine=False)
@@ -257,6 +257,7 @@ class WineDesktop:
         for proc in self.children:
             state = "running" if proc.poll() is None else f"exited {proc.returncode}"
             lines.append(f"\n  {shlex.join(proc.args[-3:])}: {state}")
+        xvfb = self.run(["cat", "/tmp/xvfb.log"], check=False).stdout.decode(errors="replace")
         openbox = self.run(["cat", "/tmp/openbox.log"], check=False).stdout.decode(errors="replace")
         self.log.flush()
         with open(self.log.name, "rb") as log:
@@ -264,7 +265,7 @@ class WineDesktop:
         processes = self.run(["ps", "-eo", "pid,stat,etime,args"], check=False).stdout.decode(errors="replace")
         wine_processes = "\n".join(line for line in processes.splitlines()
                                    if any(word in line for word in ("wine", ".exe", "Xvfb", "openbox")))
-        return ("".join(lines) + "\n  openbox said: " + openbox[-2000:] + "\n  Wine said: " + wine +
+        return ("".join(lines) + "\n  Xvfb said: " + xvfb[-2000:] + "\n  openbox said: " + openbox[-2000:] + "\n  Wine said: " + wine +
                 "\n  Wine's processes (the machine's):\n" + wine_processes[-3000:])
 
     def read_line(self, proc, what):
@@ -289,7 +290,8 @@ class WineDesktop:
             argv += ["--address-bar", hex16(address_bar[0]), hex16(address_bar[1])]
         for title in titles:
             argv += ["--window", hex16(title)]
-        proc = self.spawn(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log,
+        # Unbuffered, so that what select() sees is all there is to read.
+        proc = self.spawn(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log, bufsize=0,
                           env={"WINEDEBUG": "-all,err+all"})
         windows = []
         for _ in titles:
