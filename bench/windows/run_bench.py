@@ -8,7 +8,7 @@ On a Windows desktop of its own (tests/windows/wine_desktop.py) with two test
 windows of two processes:
 - activation to "focus" line: xdotool asked to activate the other window
   (the command started from this process, inside the root) to the line,
-  over 200 switches; the same kind of xdotool command's own run time, which
+  over 1000 switches; the same kind of xdotool command's own run time, which
   the figure includes; and the switches that gave no line;
 - the main thread's CPU time per focus record over those switches, and per
   refresh record over 30 s idle;
@@ -42,7 +42,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "windows"))
 from process_figures import context_switches, cpu_ns, rss_mb  # noqa: E402
 from wine_desktop import WineDesktop  # noqa: E402
 
-SWITCHES = 200
+SWITCHES = 1000
 IDLE_SECONDS = 30
 
 
