@@ -105,7 +105,10 @@ int onLoaded(sd_bus_message* reply, void* data, sd_bus_error*) {
         return 0;
     }
     link.stage = Link::Stage::running;
-    askRun(link, "/" + std::to_string(link.scriptId));
+    // Appended, not "/" + ...: GCC 12's -Wrestrict misreads that at -O3 (a Release build).
+    std::string path = "/";
+    path += std::to_string(link.scriptId);
+    askRun(link, path);
     return 0;
 }
 

@@ -36,7 +36,10 @@ std::int32_t lastApplicationNumber = 0;
 // key no app_id can be (protocol strings hold no NUL).
 std::string applicationKey(const Toplevel& toplevel) {
     if (toplevel.now.appId) return *toplevel.now.appId;
-    return std::string(1, '\0') + std::to_string(toplevel.id);
+    // Appended, not + : GCC 12's -Wrestrict misreads that at -O3 (a Release build).
+    std::string key(1, '\0');
+    key += std::to_string(toplevel.id);
+    return key;
 }
 
 std::int32_t applicationNumber(const Toplevel& toplevel) {
