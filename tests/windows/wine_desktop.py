@@ -183,8 +183,8 @@ class WineDesktop:
             self.root = debian13_root.Root.make().start(
                 binds={os.path.abspath(BUILD): INSIDE_BUILD, os.path.abspath(PREFIX_STORE): INSIDE_STORE})
             self.run(["mkdir", "-p", "/tmp/home", "/tmp/overlay"])
-            self.server = self.spawn(["sh", "-c", "exec Xvfb :0 -screen 0 1280x800x24 -nolisten tcp -noreset "
-                                      ">/tmp/xvfb.log 2>&1"], wine=False)
+            self.spawn(["sh", "-c", "exec Xvfb :0 -screen 0 1280x800x24 -nolisten tcp -noreset >/tmp/xvfb.log 2>&1"],
+                       wine=False)
             self.wait(lambda: self.run(["xprop", "-root", "-len", "1", "_NET_SUPPORTED"], check=False)
                       .returncode == 0, "Xvfb")
             self.spawn(["sh", "-c", "exec openbox --sm-disable >/tmp/openbox.log 2>&1"], wine=False)
