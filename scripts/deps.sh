@@ -28,6 +28,9 @@ packages=(
   dbus at-spi2-core systemd firefox-esr chromium
   # benchmarks
   libbenchmark-dev xprintidle strace time linux-perf
+  # the Windows build with mingw-w64 (its tests run under Wine in the Debian 13
+  # root, which scripts/debian13-root.sh makes with mmdebstrap)
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev mmdebstrap
   # fuzzing (clang with its libFuzzer runtime)
   clang libclang-rt-14-dev
 )

@@ -75,7 +75,7 @@ export interface SpawnOptions {
    * The executable; looked up on PATH when it has no slash. Default: the one
    * this package carries for process.platform and process.arch
    * (bin/linux-x64/PalvernCollector; from app.asar.unpacked inside an
-   * Electron app), else "PalvernCollector" from PATH.
+   * Electron app), else "PalvernCollector" from PATH ("PalvernCollector.exe" on Windows).
    */
   path?: string;
   /** Its environment. Default process.env. */

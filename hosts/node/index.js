@@ -194,7 +194,9 @@ class Collector extends EventEmitter {
       });
       return;
     }
-    const child = spawn(file ?? path, [], { argv0: path, stdio: ["pipe", "pipe", "ignore"], env });
+    // windowsHide: on Windows the collector is a console program, started
+    // without a console window of its own.
+    const child = spawn(file ?? path, [], { argv0: path, stdio: ["pipe", "pipe", "ignore"], env, windowsHide: true });
     this.#child = child;
     // Ending the input of a collector that has already gone fails; that is fine.
     child.stdin.on("error", () => {});
@@ -359,12 +361,12 @@ function defaultExecutable() {
   const here = dirname(fileURLToPath(import.meta.url));
   const carried = join(here, "bin", `${process.platform}-${process.arch}`, name)
     .replace(/([\\/])app\.asar([\\/])/, "$1app.asar.unpacked$2");
-  return existsSync(carried) ? carried : "PalvernCollector";
+  return existsSync(carried) ? carried : name;
 }
 
 // Starts the collector at `path` (looked up on PATH when it has no slash);
 // without one, the executable this package carries, else PalvernCollector
-// from PATH.
+// (PalvernCollector.exe on Windows) from PATH.
 export function spawnCollector({ path = defaultExecutable(), env } = {}) {
   return new Collector(path, env);
 }
@@ -428,7 +430,7 @@ export function describe({ path = defaultExecutable(), env, timeout = DESCRIBE_T
       return;
     }
     const child = spawn(file ?? path, ["--describe"],
-      { argv0: path, stdio: ["ignore", "pipe", "ignore"], env });
+      { argv0: path, stdio: ["ignore", "pipe", "ignore"], env, windowsHide: true });
     const pieces = [];
     let length = 0;
     let startError = null;

@@ -22,6 +22,7 @@ import json
 import os
 import signal as _signal
 import subprocess
+import sys
 import threading
 from dataclasses import dataclass, fields
 from io import BufferedReader
@@ -34,6 +35,12 @@ __all__ = [
 ]
 
 SampleEvent = Literal["start", "focus", "refresh"]
+
+# The executable started without a path, looked up on PATH.
+_EXECUTABLE = "PalvernCollector.exe" if sys.platform == "win32" else "PalvernCollector"
+# On Windows the collector is a console program: started without a console
+# window of its own (0, no flags, elsewhere).
+_CREATION_FLAGS = getattr(subprocess, "CREATE_NO_WINDOW", 0)
 
 
 @dataclass(frozen=True)
@@ -203,12 +210,12 @@ class _Lines:
 
 def _executable(path: Optional[str]) -> str:
     """`path`; without one, the executable a platform wheel puts beside this
-    module (bin/PalvernCollector), else PalvernCollector from PATH."""
+    module (bin/PalvernCollector), else PalvernCollector from PATH
+    (PalvernCollector.exe on Windows, both)."""
     if path is not None:
         return path
-    name = "PalvernCollector.exe" if os.name == "nt" else "PalvernCollector"
-    carried = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bin", name)
-    return carried if os.path.isfile(carried) else "PalvernCollector"
+    carried = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bin", _EXECUTABLE)
+    return carried if os.path.isfile(carried) else _EXECUTABLE
 
 
 def _missing(path: str, error: OSError) -> CollectorMissing:
@@ -246,7 +253,8 @@ class Collector:
         self._ending = threading.Lock()  # a stop() meanwhile waits for the status
         try:
             self._proc = subprocess.Popen([path], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                          stderr=subprocess.DEVNULL, env=env)
+                                          stderr=subprocess.DEVNULL, env=env,
+                                          creationflags=_CREATION_FLAGS)
         except OSError as error:
             raise _missing(path, error) from error
         self._stdin = cast(IO[bytes], self._proc.stdin)
@@ -336,7 +344,7 @@ class AsyncCollector:
         try:
             self._proc = await asyncio.create_subprocess_exec(
                 self.path, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                stderr=subprocess.DEVNULL, env=self._env)
+                stderr=subprocess.DEVNULL, env=self._env, creationflags=_CREATION_FLAGS)
         except OSError as error:
             raise _missing(self.path, error) from error
         return self
@@ -473,7 +481,8 @@ def describe(path: Optional[str] = None, *, env: Optional[Mapping[str, str]] = N
     path = _executable(path)
     try:
         proc = subprocess.Popen([path, "--describe"], stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env,
+                                creationflags=_CREATION_FLAGS)
     except OSError as error:
         raise _missing(path, error) from error
     # Read up to the end, or past the longest a description can be; a
